@@ -1,0 +1,39 @@
+"""Prints benchmark results of one Google Benchmark JSON file with ratios to their anchors."""
+import json
+import sys
+from collections import defaultdict
+
+
+def speed(b):
+    # Throughput when the benchmark reports bytes, else calls per second.
+    if "bytes_per_second" in b:
+        return b["bytes_per_second"], "%.0f MB/s" % (b["bytes_per_second"] / 1e6)
+    ns = b["real_time"] * {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+    return 1e9 / ns, "%.1f ns/op" % ns
+
+
+def main(path):
+    with open(path) as f:
+        data = json.load(f)
+    groups = defaultdict(dict)
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate":
+            continue
+        name = b["name"]
+        group, _, role = name.partition("/")
+        groups[group][role or name] = b
+    for group, runs in groups.items():
+        anchors = {r: b for r, b in runs.items() if r.startswith("anchor")}
+        for role, b in runs.items():
+            s, text = speed(b)
+            line = "%-40s %16s" % (b["name"], text)
+            if not role.startswith("anchor") and anchors:
+                aname, ab = next(iter(anchors.items()))
+                a, _ = speed(ab)
+                line += "   ratio %.2f of %s" % (s / a, aname)
+            print(line)
+
+
+if __name__ == "__main__":
+    for p in sys.argv[1:]:
+        main(p)

@@ -1,0 +1,18 @@
+/* A C program built against the installed library. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "sdk_config.h"
+#include "sdk_fifo.h"
+#include "sdk_logger.h"
+#include "sdk_os.h"
+
+int main(void) {
+    SDK_FiFo f = sdk_fifo_create(2, sizeof(int));
+    int in = 42, out = 0;
+    if (!f || sdk_fifo_add(f, &in) != 0 || sdk_fifo_get(f, &out) != 0 || out != 42) return 1;
+    sdk_fifo_destroy(f);
+    LOGI("HELLO_C", "installed library works (%d)", out);
+    return 0;
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the built library into a scratch prefix, then builds and runs a C and
+# a C++ program against it through pkg-config and through find_package.
+set -euo pipefail
+src=$1 build=$2 cc=$3 cxx=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+libdir=$(dirname "$(find "$prefix" -name 'libquorbit.so' | head -n 1)")
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+export LD_LIBRARY_PATH="$libdir"
+
+# The exported symbols are exactly the API: nothing C++-mangled leaks out.
+if nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | grep -q '^_Z'; then
+  echo "C++ symbols exported:"; nm -D --defined-only "$libdir/libquorbit.so" | grep ' _Z' | head; exit 1
+fi
+
+"$cc" -std=c11 -Wall -Werror "$src/tests/install/hello.c" -o "$work/hello_c_pc" $(pkg-config --cflags --libs quorbit)
+"$cxx" -std=c++20 -Wall -Werror "$src/tests/install/hello.cc" -o "$work/hello_cxx_pc" $(pkg-config --cflags --libs quorbit)
+"$work/hello_c_pc" | grep -q "installed library works (42)"
+"$work/hello_cxx_pc" | grep -q "HELLO_CXX"
+
+cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
+cmake --build "$work/consumer" >/dev/null
+"$work/consumer/hello_c" | grep -q "installed library works (42)"
+"$work/consumer/hello_cxx" | grep -q "HELLO_CXX"
+echo "install test passed"
