@@ -25,8 +25,11 @@ extern "C" {
 
 QB_API SDK_FiFo sdk_fifo_create(int count, int size) {
     if (count < 1 || size < 1) return nullptr;
-    size_t bytes = 0;
-    if (__builtin_mul_overflow(static_cast<size_t>(count), static_cast<size_t>(size), &bytes)) return nullptr;
+    // The product must fit the interface's int: sdk_fifo_info reports it as
+    // one, and a ring beyond 2 GiB is a caller's overflow, not a real queue.
+    int total = 0;
+    if (__builtin_mul_overflow(count, size, &total)) return nullptr;
+    const size_t bytes = static_cast<size_t>(total);
     auto* f = static_cast<fifo_descriptor*>(calloc(1, sizeof(fifo_descriptor)));
     if (!f) return nullptr;
     f->itemspace = malloc(bytes);

@@ -41,12 +41,14 @@ void local_time(time_t now, struct tm* out) {
     *out = cached_tm;
 }
 
+constexpr const char* kPrefixFormat = "[%04d/%02d/%02d %02d:%02d:%02d:%06d][%c][%-8s]";
+
+// Returns the untruncated length, like snprintf.
 int format_prefix(char* buf, size_t size, const struct timespec& mono, const struct tm& tm, char letter,
                   const char* tag) {
-    int n = snprintf(buf, size, "[%04d/%02d/%02d %02d:%02d:%02d:%06d][%c][%-8s]", tm.tm_year + 1900, tm.tm_mon + 1,
-                     tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(mono.tv_nsec / 1000), letter, tag);
-    if (n < 0) return 0;
-    return n < static_cast<int>(size) ? n : static_cast<int>(size) - 1;
+    int n = snprintf(buf, size, kPrefixFormat, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min,
+                     tm.tm_sec, static_cast<int>(mono.tv_nsec / 1000), letter, tag);
+    return n < 0 ? 0 : n;
 }
 
 void drain_and_free(SDK_FiFo fifo) {
@@ -70,7 +72,18 @@ QB_API int sdk_log_func(const char* tag, int log_level, const char* fmt, ...) {
         if (clock_ok) {
             struct tm tm;
             local_time(time(nullptr), &tm);
-            used = format_prefix(stack, 256, mono, tm, letter, tag);
+            // Room is kept after the prefix for the colour codes.
+            const size_t room = sizeof stack - 16;
+            const size_t full = format_prefix(stack, room, mono, tm, letter, tag);
+            if (full < room) {
+                used = full;
+            } else {
+                // A tag too long for the stack buffer is still printed whole.
+                printf(kPrefixFormat, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                       static_cast<int>(mono.tv_nsec / 1000), letter, tag);
+                used = 0;
+            }
+            const size_t stored_prefix = full < room ? full : room - 1;
             if (g_ring_enabled.load(std::memory_order_acquire)) {
                 char line[kLineSize];
                 char message[kMessageSize];
@@ -78,12 +91,13 @@ QB_API int sdk_log_func(const char* tag, int log_level, const char* fmt, ...) {
                 va_start(ap, fmt);
                 vsnprintf(message, sizeof message, fmt, ap);
                 va_end(ap);
-                snprintf(line, sizeof line, "%.*s%s", static_cast<int>(used), stack, message);
+                snprintf(line, sizeof line, "%.*s%s", static_cast<int>(stored_prefix), stack, message);
                 input_log_buffer(line);
             }
         } else {
-            int n = snprintf(stack, 256, "[%c][%-8s]", letter, tag);
-            used = n < 0 ? 0 : (n < 256 ? n : 255);
+            const int room = static_cast<int>(sizeof stack) - 16;
+            int n = snprintf(stack, room, "[%c][%-8s]", letter, tag);
+            used = n < 0 ? 0 : (n < room ? n : room - 1);
         }
     }
 

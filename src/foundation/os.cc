@@ -31,8 +31,7 @@ void sleep_us64(int64_t us) {
     }
 }
 
-char* format_now(const char* format) {
-    thread_local char buf[64];
+char* format_now(char (&buf)[64], const char* format) {
     time_t now = time(nullptr);
     struct tm tm;
     localtime_r(&now, &tm);
@@ -69,9 +68,16 @@ QB_API double os_time_now_us(void) {
     return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6;
 }
 
-QB_API char* os_get_time_str(void) { return format_now("%Y%m%d_%H%M%S"); }
+// One buffer per format: a caller may hold both stamps at once.
+QB_API char* os_get_time_str(void) {
+    thread_local char buf[64];
+    return format_now(buf, "%Y%m%d_%H%M%S");
+}
 
-QB_API char* os_get_time_str2(void) { return format_now("%Y-%m-%d %H:%M:%S"); }
+QB_API char* os_get_time_str2(void) {
+    thread_local char buf[64];
+    return format_now(buf, "%Y-%m-%d %H:%M:%S");
+}
 
 QB_API int os_set_timezone(char* timezone) {
     std::lock_guard<std::mutex> lock(qb::env_mutex());
