@@ -12,8 +12,7 @@ static const char* TAG = "PARAM_COMPONENT";
 
 int main(void) {
     static const char* keys[] = {
-        "--mq-type",   "--mq-redis-host", "--mq-redis-port", "--stream-recv-queue", "--stream-send-queue",
-        "--node-id",   "--storage-type",  "--greeting",
+        "--node-id", "--stream-recv-queue", "--stream-send-queue", "--storage-type", "--greeting",
     };
     LOGI(TAG, "running %s", quorbit_valid() ? "on the platform" : "stand-alone");
     for (size_t i = 0; i < sizeof keys / sizeof keys[0]; ++i) {

@@ -3,10 +3,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "sdk_config.h"
-#include "sdk_fifo.h"
-#include "sdk_logger.h"
-#include "sdk_os.h"
+/* Every public header must compile as C11 from the installed folder. */
+#include "qb_env.h"
+#include "sdk_utility.h"
 
 int main(void) {
     SDK_FiFo f = sdk_fifo_create(2, sizeof(int));

@@ -2,8 +2,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "sdk_logger.h"
-#include "sdk_os.h"
+#include "qb_env.h"
+#include "sdk_utility.h"
 
 int main() {
     char* tz = os_get_timezone();
