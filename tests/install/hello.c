@@ -12,6 +12,9 @@ int main(void) {
     int in = 42, out = 0;
     if (!f || sdk_fifo_add(f, &in) != 0 || sdk_fifo_get(f, &out) != 0 || out != 42) return 1;
     sdk_fifo_destroy(f);
+    Json* doc = Json_from_str("{\"a\":{\"b\":[1,2]}}");
+    if (!doc || Json_get_int(doc, (char*)"a.b[1]") != 2) return 1;
+    Json_free(doc);
     LOGI("HELLO_C", "installed library works (%d)", out);
     return 0;
 }
