@@ -30,7 +30,7 @@ def main(path):
             if not role.startswith("anchor") and anchors:
                 aname, ab = next(iter(anchors.items()))
                 a, _ = speed(ab)
-                line += "   ratio %.2f of %s" % (s / a, aname)
+                line += "   ratio %.2f of %s (above 1 is faster)" % (s / a, aname)
             print(line)
 
 
