@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include "sdk_logger.h"
+
 #include <unistd.h>
 
 #include <cstdlib>
@@ -46,6 +48,17 @@ ScopedEnv::~ScopedEnv() {
     else
         unsetenv(name_.c_str());
 }
+
+int count_of(const std::string& text, const std::string& needle) {
+    if (needle.empty()) return 0;
+    int n = 0;
+    for (size_t pos = text.find(needle); pos != std::string::npos; pos = text.find(needle, pos + 1)) ++n;
+    return n;
+}
+
+LogLevel::LogLevel(int level) : old_(sdk_get_log_level()) { sdk_set_log_level(level); }
+
+LogLevel::~LogLevel() { sdk_set_log_level(old_); }
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

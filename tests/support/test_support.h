@@ -1,7 +1,10 @@
 // Fixtures shared by the test binaries.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
+#include <utility>
 
 namespace qbtest {
 
@@ -39,6 +42,30 @@ private:
     std::string name_;
     std::string old_;
     bool had_old_;
+};
+
+// The C API takes char* for texts it does not change.
+inline char* mut(const char* s) { return const_cast<char*>(s); }
+
+// Occurrences of needle in text (overlaps counted once per start).
+int count_of(const std::string& text, const std::string& needle);
+
+// Runs fn and returns what it wrote to standard output (log lines included).
+template <typename Fn>
+std::string capture_stdout(Fn&& fn) {
+    testing::internal::CaptureStdout();
+    std::forward<Fn>(fn)();
+    return testing::internal::GetCapturedStdout();
+}
+
+// Sets the log threshold for a scope and restores the old one.
+class LogLevel {
+public:
+    explicit LogLevel(int level);
+    ~LogLevel();
+
+private:
+    int old_;
 };
 
 std::string read_file(const std::string& path);
