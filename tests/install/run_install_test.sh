@@ -17,6 +17,13 @@ if nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | grep -q '^_
   echo "C++ symbols exported:"; nm -D --defined-only "$libdir/libquorbit.so" | grep ' _Z' | head; exit 1
 fi
 
+# ... and every function the headers declare with QB_API is exported, nothing more.
+grep -h -o -P 'QB_API[^;(]*?\b\K\w+(?=\s*\()' "$prefix"/include/quorbit/*.h | grep -v '^__attribute__$' | sort -u >"$work/declared"
+nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | sort -u >"$work/exported"
+if ! diff -u "$work/declared" "$work/exported"; then
+  echo "declared (-) and exported (+) functions differ"; exit 1
+fi
+
 "$cc" -std=c11 -Wall -Werror "$src/tests/install/hello.c" -o "$work/hello_c_pc" $(pkg-config --cflags --libs quorbit)
 "$cxx" -std=c++20 -Wall -Werror "$src/tests/install/hello.cc" -o "$work/hello_cxx_pc" $(pkg-config --cflags --libs quorbit)
 "$work/hello_c_pc" | grep -q "installed library works (42)"
