@@ -8,7 +8,7 @@ setup:
 
 demo: setup
 	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build build -j $$(nproc)
+	@cmake --build build -j $$(nproc) --target param_component
 	@scripts/run-demo build
 
 test: setup
