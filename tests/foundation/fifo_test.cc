@@ -1,179 +1,76 @@
-#include <climits>
-#include <cstdint>
-#include <cstring>
 #include <memory>
-#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "foundation/fifo_internal.h"
 #include "sdk_fifo.h"
-#include "sdk_logger.h"
+#include "support/test_support.h"
 
 namespace {
 
-struct FifoDeleter {
-    void operator()(fifo_descriptor* f) const { sdk_fifo_destroy(f); }
-};
-using Fifo = std::unique_ptr<fifo_descriptor, FifoDeleter>;
+using Fifo = std::unique_ptr<fifo_descriptor, decltype([](SDK_FiFo f) { sdk_fifo_destroy(f); })>;
+using Items = std::vector<uint32_t>;
 
-uint64_t get_u64(SDK_FiFo f) {
-    uint64_t v = 0;
-    EXPECT_EQ(sdk_fifo_get(f, &v), 0);
-    return v;
+void add(SDK_FiFo f, Items items, int want = 0) { for (uint32_t v : items) EXPECT_EQ(sdk_fifo_add(f, &v), want); }
+
+// Gets items until a get fails (or `max` are taken, leaving some behind).
+Items drain(SDK_FiFo f, size_t max = 100) {
+    Items out;
+    for (uint32_t v = 0; out.size() < max && sdk_fifo_get(f, &v) == 0;) out.push_back(v);
+    EXPECT_EQ(sdk_fifo_is_empty(f), out.size() < max ? 1 : 0);
+    return out;
 }
 
-TEST(Fifo, FillsEmptiesAndKeepsOrder) {
-    Fifo f(sdk_fifo_create(3, 8));
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(sdk_fifo_is_empty(f.get()), 1);
-    for (uint64_t v = 1; v <= 3; ++v) EXPECT_EQ(sdk_fifo_add(f.get(), &v), 0);
-    uint64_t extra = 99;
-    EXPECT_EQ(sdk_fifo_is_full(f.get()), 1);
-    EXPECT_EQ(sdk_fifo_add(f.get(), &extra), -1);
-    for (uint64_t v = 1; v <= 3; ++v) EXPECT_EQ(get_u64(f.get()), v);
-    uint64_t out = 77;
-    EXPECT_EQ(sdk_fifo_get(f.get(), &out), -1);
-    EXPECT_EQ(out, 77u);
-    EXPECT_EQ(sdk_fifo_is_empty(f.get()), 1);
-    EXPECT_EQ(sdk_fifo_is_full(f.get()), 0);
-}
-
-TEST(Fifo, WriteOffsetWrapsAndOrderHolds) {
-    Fifo f(sdk_fifo_create(3, 8));
-    uint64_t v[] = {10, 20, 30, 40};
-    sdk_fifo_add(f.get(), &v[0]);
-    sdk_fifo_add(f.get(), &v[1]);
-    EXPECT_EQ(get_u64(f.get()), 10u);
-    sdk_fifo_add(f.get(), &v[2]);
-    EXPECT_EQ(f->writeoffset, 0u);
-    sdk_fifo_add(f.get(), &v[3]);
-    EXPECT_EQ(f->writeoffset, 8u);
-    EXPECT_EQ(sdk_fifo_is_full(f.get()), 1);
-    EXPECT_EQ(get_u64(f.get()), 20u);
-    EXPECT_EQ(get_u64(f.get()), 30u);
-    EXPECT_EQ(get_u64(f.get()), 40u);
-    EXPECT_EQ(sdk_fifo_is_empty(f.get()), 1);
-}
-
-TEST(Fifo, DiscardFromEitherEnd) {
+TEST(Fifo, KeepsOrderWrapsAndCopiesIndependently) {
     Fifo f(sdk_fifo_create(3, 4));
-    uint32_t v[] = {1, 2, 3, 4};
-    for (int i = 0; i < 3; ++i) sdk_fifo_add(f.get(), &v[i]);
-    ASSERT_EQ(f->writeoffset, 0u);
+    add(f.get(), {1, 2});
+    EXPECT_EQ(drain(f.get(), 1), Items{1});
+    add(f.get(), {3});
+    EXPECT_EQ(f->writeoffset, 0u);
+    add(f.get(), {4});
+    add(f.get(), {5}, -1);
+    EXPECT_NE(qbtest::capture_stdout([&] { sdk_fifo_info(f.get()); })
+                  .find(", Total Bytes=12, Total Items=3, Stored Items=3\n"), std::string::npos);
+    // Refilling the copy would overwrite the original's oldest item if the ring were shared.
+    Fifo c(sdk_fifo_copy(f.get()));
+    EXPECT_EQ(drain(c.get(), 1), Items{2});
+    add(c.get(), {7});
+    EXPECT_EQ(drain(f.get()), (Items{2, 3, 4}));
+    EXPECT_EQ(drain(c.get()), (Items{3, 4, 7}));
+}
+
+TEST(Fifo, DiscardFromEitherEndOrNotAtAll) {
+    Fifo f(sdk_fifo_create(3, 4));
+    add(f.get(), {1, 2, 3});
     // From the back with the write offset at 0: it wraps to the last slot.
     EXPECT_EQ(sdk_fifo_discard(f.get(), 1, E_FIFO_BACK), 0);
     EXPECT_EQ(f->writeoffset, 8u);
-    EXPECT_EQ(f->storedbytes, 8u);
-    sdk_fifo_add(f.get(), &v[3]);  // takes the discarded slot
+    for (auto side : {E_FIFO_FRONT, E_FIFO_BACK}) EXPECT_EQ(sdk_fifo_discard(f.get(), 3, side), -1);
+    EXPECT_EQ(drain(f.get()), (Items{1, 2}));
 
-    EXPECT_EQ(sdk_fifo_discard(f.get(), 1, E_FIFO_FRONT), 0);
-    uint32_t out = 0;
-    sdk_fifo_get(f.get(), &out);
-    EXPECT_EQ(out, 2u);
-    sdk_fifo_get(f.get(), &out);
-    EXPECT_EQ(out, 4u);
-    EXPECT_EQ(sdk_fifo_discard(f.get(), 0, E_FIFO_FRONT), 0);
-}
-
-TEST(Fifo, DiscardingMoreThanHeldChangesNothing) {
-    Fifo f(sdk_fifo_create(3, 4));
-    uint32_t v = 5;
-    sdk_fifo_add(f.get(), &v);
-    sdk_fifo_add(f.get(), &v);
-    const fifo_descriptor before = *f;
-    EXPECT_EQ(sdk_fifo_discard(f.get(), 3, E_FIFO_FRONT), -1);
-    EXPECT_EQ(sdk_fifo_discard(f.get(), 3, E_FIFO_BACK), -1);
-    EXPECT_EQ(f->readoffset, before.readoffset);
-    EXPECT_EQ(f->writeoffset, before.writeoffset);
-    EXPECT_EQ(f->storedbytes, before.storedbytes);
-}
-
-TEST(Fifo, DiscardCountsBytesExactlyBeyond64KiB) {
     // 20000 items of 4 bytes are 80000 bytes; modulo 65536 that would be 14464.
     Fifo g(sdk_fifo_create(30000, 4));
     for (uint32_t i = 0; i < 30000; ++i) ASSERT_EQ(sdk_fifo_add(g.get(), &i), 0);
     EXPECT_EQ(sdk_fifo_discard(g.get(), 20000, E_FIFO_BACK), 0);
-    EXPECT_EQ(g->storedbytes, 40000u);
-    EXPECT_EQ(g->writeoffset, 40000u);
     EXPECT_EQ(sdk_fifo_discard(g.get(), 9999, E_FIFO_FRONT), 0);
-    uint32_t out = 0;
-    sdk_fifo_get(g.get(), &out);
-    EXPECT_EQ(out, 9999u);
-    EXPECT_EQ(sdk_fifo_is_empty(g.get()), 1);
+    EXPECT_EQ(drain(g.get()), Items{9999});
 }
 
-TEST(Fifo, CreateRefusesBadSizes) {
-    EXPECT_EQ(sdk_fifo_create(0, 8), nullptr);
-    EXPECT_EQ(sdk_fifo_create(-1, 8), nullptr);
-    EXPECT_EQ(sdk_fifo_create(3, 0), nullptr);
-    EXPECT_EQ(sdk_fifo_create(3, -8), nullptr);
-    // A product beyond int would have wrapped to a tiny ring.
-    EXPECT_EQ(sdk_fifo_create(65537, 65537), nullptr);
-    EXPECT_EQ(sdk_fifo_create(INT_MAX, 2), nullptr);
-}
-
-TEST(Fifo, CopyIsIndependent) {
-    Fifo f(sdk_fifo_create(4, 8));
-    uint64_t v[] = {1, 2, 3};
-    for (auto& x : v) sdk_fifo_add(f.get(), &x);
-    get_u64(f.get());
-    Fifo c(sdk_fifo_copy(f.get()));
-    ASSERT_NE(c, nullptr);
-    EXPECT_NE(c->itemspace, f->itemspace);
-    EXPECT_EQ(c->readoffset, f->readoffset);
-    EXPECT_EQ(c->storedbytes, f->storedbytes);
-
-    // Draining and refilling the copy leaves the original untouched.
-    EXPECT_EQ(get_u64(c.get()), 2u);
-    uint64_t junk = 555;
-    sdk_fifo_add(c.get(), &junk);
-    sdk_fifo_add(c.get(), &junk);
-    EXPECT_EQ(get_u64(f.get()), 2u);
-    EXPECT_EQ(get_u64(f.get()), 3u);
-    EXPECT_EQ(sdk_fifo_is_empty(f.get()), 1);
-    EXPECT_EQ(get_u64(c.get()), 3u);
-}
-
-TEST(Fifo, NullQueueIsRefusedWithItsName) {
-    uint64_t item = 0;
-    testing::internal::CaptureStdout();
-    int add = sdk_fifo_add(nullptr, &item);
-    int get = sdk_fifo_get(nullptr, &item);
-    int full = sdk_fifo_is_full(nullptr);
-    int empty = sdk_fifo_is_empty(nullptr);
-    int discard = sdk_fifo_discard(nullptr, 1, E_FIFO_FRONT);
-    SDK_FiFo copy = sdk_fifo_copy(nullptr);
-    sdk_fifo_info(nullptr);
-    int destroy = sdk_fifo_destroy(nullptr);
-    std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(add, -1);
-    EXPECT_EQ(get, -1);
-    EXPECT_EQ(full, -1);
-    EXPECT_EQ(empty, -1);
-    EXPECT_EQ(discard, -1);
-    EXPECT_EQ(copy, nullptr);
-    EXPECT_EQ(destroy, -1);
-    for (const char* op : {"sdk_fifo_add", "sdk_fifo_get", "sdk_fifo_is_full", "sdk_fifo_is_empty", "sdk_fifo_copy",
-                           "sdk_fifo_info", "sdk_fifo_destroy"}) {
-        EXPECT_NE(out.find(std::string("[E][SDK_FIFO]\x1B[31m") + op + " Operation on null fifo\n"), std::string::npos)
-            << op;
-    }
-}
-
-TEST(Fifo, InfoReportsSizesInItems) {
-    Fifo f(sdk_fifo_create(5, 4));
-    uint32_t v = 1;
-    sdk_fifo_add(f.get(), &v);
-    sdk_fifo_add(f.get(), &v);
-    testing::internal::CaptureStdout();
-    sdk_fifo_info(f.get());
-    std::string out = testing::internal::GetCapturedStdout();
-    char addr[16];
-    snprintf(addr, sizeof addr, "%x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(f.get())));
-    EXPECT_NE(out.find(std::string("[D][SDK_FIFO]Addr=") + addr + ", Total Bytes=20, Total Items=5, Stored Items=2\n"),
-              std::string::npos)
-        << out;
+TEST(Fifo, BadSizesAndNullQueuesAreRefused) {
+    // The last two products overflow int and would have wrapped to a tiny ring.
+    for (auto [count, size] : {std::pair{0, 8}, {-1, 8}, {3, 0}, {3, -8}, {65537, 65537}, {1 << 30, 3}})
+        EXPECT_EQ(sdk_fifo_create(count, size), nullptr) << count << " x " << size;
+    std::string out = qbtest::capture_stdout([] {
+        for (int rc : {sdk_fifo_add(nullptr, ""), sdk_fifo_get(nullptr, nullptr), sdk_fifo_is_full(nullptr),
+                       sdk_fifo_is_empty(nullptr), sdk_fifo_discard(nullptr, 1, E_FIFO_FRONT),
+                       sdk_fifo_destroy(nullptr)})
+            EXPECT_EQ(rc, -1);
+        EXPECT_EQ(sdk_fifo_copy(nullptr), nullptr);
+        sdk_fifo_info(nullptr);
+    });
+    for (std::string op : {"add", "get", "is_full", "is_empty", "copy", "info", "destroy"})
+        EXPECT_EQ(qbtest::count_of(out, "[E][SDK_FIFO]\x1B[31msdk_fifo_" + op + " Operation on null fifo\n"), 1) << op;
 }
 
 }  // namespace
