@@ -1,0 +1,27 @@
+/* One capture and one playback device behind one handle. */
+#ifndef QB_ALSA_IO_H
+#define QB_ALSA_IO_H
+
+#include "alsa_input.h"
+#include "alsa_output.h"
+#include "qb_export.h"
+
+QB_BEGIN_DECLS
+
+typedef struct alsa_handle {
+    snd_pcm_t* input_handle;  /* capture, or NULL */
+    snd_pcm_t* output_handle; /* playback, or NULL */
+} alsa_handle;
+
+/* Opens capture and/or playback for the non-NULL names. A device that fails to open stays
+   NULL in the handle (and the matching calls return -1). NULL only when out of memory. */
+QB_API void* alsa_init(char* input_device, char* output_device);
+/* Closes both devices and frees the handle; it must not be used afterwards. */
+QB_API int alsa_deinit(void* handle);
+QB_API int alsa_read(void* handle, unsigned char** buffer, int* length);
+QB_API int alsa_write(void* handle, unsigned char* buffer, int length);
+QB_API int alsa_flush(void* handle);
+
+QB_END_DECLS
+
+#endif /* QB_ALSA_IO_H */
