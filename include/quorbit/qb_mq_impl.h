@@ -1,0 +1,32 @@
+/*
+ * The queue's backend contract: a constant table of four operations per
+ * backend, chosen once by qb_mq_init, and the front-end record that holds it.
+ */
+#ifndef QB_MQ_IMPL_H
+#define QB_MQ_IMPL_H
+
+#include "qb_export.h"
+#include "qb_mq.h"
+
+QB_BEGIN_DECLS
+
+typedef struct qb_mq_impl {
+    Qb_mq_impl (*init)(void);
+    /* parent: the front-end record, handed to the callback as its queue. */
+    int (*register_callback)(Qb_mq handle, qb_mq_callback cb, void* user, void* parent);
+    int (*send)(Qb_mq_impl handle, char* output_port_name, char* output_data, char* uuid);
+    int (*deinit)(Qb_mq_impl handle);
+} qb_mq_impl_t;
+
+typedef struct qb_mq {
+    int type;             /* a qb_mq_type value */
+    void* handle;         /* what the table's init returned */
+    qb_mq_impl_t* impl;
+} qb_mq;
+
+QB_API qb_mq_impl_t* qb_mq_get_redis(void);
+QB_API qb_mq_impl_t* qb_mq_get_fake(void);
+
+QB_END_DECLS
+
+#endif /* QB_MQ_IMPL_H */
