@@ -20,8 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/support/redis_server.cc"
-#include "../tests/support/redis_server.h"
+#include "support/redis_server.h"
 #include "qb_mq.h"
 #include "sdk_logger.h"
 
