@@ -1,7 +1,7 @@
 // NPY/NPZ against NumPy, CSV against Python's csv module, AES-128 against
-// OpenSSL's EVP, crc32 against zlib's. The Python anchors run once, in one
-// process started from this binary, and report the time of each repetition;
-// those times are this run's anchor figures (manual time).
+// OpenSSL's EVP, crc32 against zlib's. The Python anchors run in processes
+// started from this binary and report the time of each repetition; those
+// times are this run's anchor figures (manual time).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <openssl/evp.h>
@@ -13,7 +13,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -96,62 +95,67 @@ const std::string& csv_path() {
     return path;
 }
 
+// One run per group, started right before that group's benchmarks, so the
+// anchor sees the same state of the page cache as ours does.
 const char* kAnchorScript = R"PY(
 import csv, sys, time
 import numpy as np
-work, npy_bytes, part_bytes, csv_path, reps = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], int(sys.argv[5])
-def timed(name, fn, after=None):
+work, npy_bytes, part_bytes, csv_path, reps, group = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], int(sys.argv[5]), sys.argv[6]
+def timed(name, fn):
     for _ in range(reps):
         t = time.perf_counter(); r = fn(); dt = time.perf_counter() - t
         print(name, dt, flush=True)
         del r
-a = np.arange(npy_bytes // 8, dtype='<f8')
-timed('npy_save', lambda: np.save(work + '/np.npy', a))
-timed('npy_load', lambda: np.load(work + '/np.npy'))
-del a
-parts = {'a%d' % i: np.full(part_bytes // 8, float(i)) for i in range(4)}
-timed('npz_save', lambda: np.savez(work + '/np.npz', **parts))
-def load_npz():
-    with np.load(work + '/np.npz') as z:
-        return [z[k] for k in z.files]
-timed('npz_load', load_npz)
-del parts
-def read_csv():
-    with open(csv_path, newline='') as f:
-        return list(csv.reader(f))
-timed('csv_load', read_csv)
-rows = read_csv()
-def write_csv():
-    with open(work + '/py.csv', 'w', newline='') as f:
-        csv.writer(f, lineterminator='\n').writerows(rows)
-timed('csv_save', write_csv)
+if group == 'npy_save':
+    a = np.arange(npy_bytes // 8, dtype='<f8')
+    timed('npy_save', lambda: np.save(work + '/np.npy', a))
+elif group == 'npy_load':
+    timed('npy_load', lambda: np.load(work + '/np.npy'))
+elif group == 'npz_save':
+    parts = {'a%d' % i: np.full(part_bytes // 8, float(i)) for i in range(4)}
+    timed('npz_save', lambda: np.savez(work + '/np.npz', **parts))
+elif group == 'npz_load':
+    def load_npz():
+        with np.load(work + '/np.npz') as z:
+            return [z[k] for k in z.files]
+    timed('npz_load', load_npz)
+else:
+    def read_csv():
+        with open(csv_path, newline='') as f:
+            return list(csv.reader(f))
+    if group == 'csv_load':
+        timed('csv_load', read_csv)
+    else:
+        rows = read_csv()
+        def write_csv():
+            with open(work + '/py.csv', 'w', newline='') as f:
+                csv.writer(f, lineterminator='\n').writerows(rows)
+        timed('csv_save', write_csv)
 )PY";
 
-const std::map<std::string, std::vector<double>>& anchors() {
-    static const std::map<std::string, std::vector<double>> times = [] {
-        std::map<std::string, std::vector<double>> t;
-        const std::string script = work().file("anchor.py");
-        std::ofstream(script) << kAnchorScript;
-        const std::string cmd = "/usr/bin/python3 '" + script + "' '" + work().dir + "' " + std::to_string(npy_bytes()) +
-                                " " + std::to_string(npz_part_bytes()) + " '" + csv_path() + "' " + std::to_string(kReps);
-        FILE* p = popen(cmd.c_str(), "r");
-        char name[64];
-        double s;
-        while (p && fscanf(p, "%63s %lf", name, &s) == 2) t[name].push_back(s);
-        if (p) pclose(p);
-        return t;
-    }();
-    return times;
+std::vector<double> anchor_times(const std::string& group) {
+    const std::string script = work().file("anchor.py");
+    std::ofstream(script) << kAnchorScript;
+    const std::string cmd = "/usr/bin/python3 '" + script + "' '" + work().dir + "' " + std::to_string(npy_bytes()) + " " +
+                            std::to_string(npz_part_bytes()) + " '" + csv_path() + "' " + std::to_string(kReps) + " " + group;
+    std::vector<double> t;
+    FILE* p = popen(cmd.c_str(), "r");
+    char name[64];
+    double s;
+    while (p && fscanf(p, "%63s %lf", name, &s) == 2)
+        if (group == name) t.push_back(s);
+    if (p) pclose(p);
+    return t;
 }
 
 void run_anchor(benchmark::State& state, const char* name, size_t (*bytes)()) {
-    const auto it = anchors().find(name);
-    if (it == anchors().end() || it->second.size() < kReps) {
+    const std::vector<double> times = anchor_times(name);
+    if (times.size() < kReps) {
         state.SkipWithError("the Python anchor did not run");
         return;
     }
     size_t i = 0;
-    for (auto _ : state) state.SetIterationTime(it->second[i++ % it->second.size()]);
+    for (auto _ : state) state.SetIterationTime(times[i++ % times.size()]);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes()));
 }
 
