@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codecs/block_feed.h"
 #include "sdk_md5.h"
 
 namespace {
@@ -144,23 +145,8 @@ void md5_update(MD5_CTX* ctx, const unsigned char* in, size_t len) {
     ctx->count[0] = static_cast<UINT4>(bits);
     ctx->count[1] = static_cast<UINT4>(bits >> 32);
 
-    if (have > 0) {
-        size_t take = 64 - have;
-        if (len < take) {
-            memcpy(ctx->buffer + have, in, len);
-            return;
-        }
-        memcpy(ctx->buffer + have, in, take);
-        md5_blocks(ctx->state, ctx->buffer, 1);
-        in += take;
-        len -= take;
-    }
-    if (len >= 64) {
-        md5_blocks(ctx->state, in, len / 64);
-        in += len & ~static_cast<size_t>(63);
-        len &= 63;
-    }
-    if (len > 0) memcpy(ctx->buffer, in, len);
+    qb::digest::feed_blocks(ctx->buffer, have, in, len,
+                            [ctx](const unsigned char* p, size_t n) { md5_blocks(ctx->state, p, n); });
 }
 
 // Feeds the whole stream into ctx; false on a read error.

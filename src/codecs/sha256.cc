@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "codecs/block_feed.h"
 #include "codecs/sha256_internal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -202,23 +203,8 @@ QB_API void ext_sha256_hash(sha256_context* ctx, uint8_t* dat, uint32_t sz) {
 
     const uint8_t* in = dat;
     size_t len = sz;
-    if (have > 0) {
-        size_t take = 64 - have;
-        if (len < take) {
-            memcpy(partial + have, in, len);
-            return;
-        }
-        memcpy(partial + have, in, take);
-        blocks(ctx->hash, partial, 1);
-        in += take;
-        len -= take;
-    }
-    if (len >= 64) {
-        blocks(ctx->hash, in, len / 64);
-        in += len & ~static_cast<size_t>(63);
-        len &= 63;
-    }
-    if (len > 0) memcpy(partial, in, len);
+    qb::digest::feed_blocks(partial, have, in, len,
+                            [&](const uint8_t* p, size_t n) { blocks(ctx->hash, p, n); });
 }
 
 QB_API void ext_sha256_done(sha256_context* ctx, uint8_t* buf) {

@@ -66,14 +66,8 @@ QB_API int fake_storage_delete_config(void* hdl, char* port_id, char* file_name)
 QB_API char* fake_storage_save_file(void* hdl, char* request_id, char* port_id, char* file_name, char* buffer,
                                     int size) {
     char uuid[UUID4_LEN];
-    if (!request_id) {
-        uuid4_init();
-        uuid4_generate(uuid);
-    }
-    const char* request = request_id ? request_id : uuid;
-    if (!check_component(TAG, "request id", request, false) || !check_component(TAG, "port id", port_id, true) ||
-        !check_component(TAG, "file name", file_name, false))
-        return nullptr;
+    const char* request = qb::storage::save_request(TAG, request_id, port_id, file_name, uuid);
+    if (!request) return nullptr;
     char path[kPathSize];
     bool built = port_id ? build_path(TAG, path, sizeof path, "studio/%s/%s/%s", request, port_id, file_name)
                          : build_path(TAG, path, sizeof path, "studio/%s/%s", request, file_name);

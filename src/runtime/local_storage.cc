@@ -218,14 +218,8 @@ QB_API char* ls_save_file(LS_Handle hdl, char* request_id, char* port_id, char* 
     const char* root = get_temp_dir();
     if (!root) return nullptr;
     char uuid[UUID4_LEN];
-    if (!request_id) {
-        uuid4_init();
-        uuid4_generate(uuid);
-    }
-    const char* request = request_id ? request_id : uuid;
-    if (!check_component(TAG, "request id", request, false) || !check_component(TAG, "port id", port_id, true) ||
-        !check_component(TAG, "file name", file_name, false))
-        return nullptr;
+    const char* request = qb::storage::save_request(TAG, request_id, port_id, file_name, uuid);
+    if (!request) return nullptr;
 
     char studio[kPathSize];
     char full[kPathSize];

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sdk_logger.h"
+#include "uuid4.h"
 
 namespace qb::storage {
 
@@ -43,6 +44,19 @@ bool is_location(const char* url) {
 }
 
 bool is_relative(const char* path) { return path && !has_line_break(path) && components_ok(path, true); }
+
+const char* save_request(const char* tag, const char* request_id, const char* port_id, const char* file_name,
+                         char* uuid) {
+    if (!request_id) {
+        uuid4_init();
+        uuid4_generate(uuid);
+    }
+    const char* request = request_id ? request_id : uuid;
+    if (!check_component(tag, "request id", request, false) || !check_component(tag, "port id", port_id, true) ||
+        !check_component(tag, "file name", file_name, false))
+        return nullptr;
+    return request;
+}
 
 bool check_component(const char* tag, const char* what, const char* s, bool may_be_null) {
     if ((!s && may_be_null) || is_component(s)) return true;

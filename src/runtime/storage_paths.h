@@ -24,6 +24,13 @@ bool check_component(const char* tag, const char* what, const char* s, bool may_
 bool check_location(const char* tag, const char* url);
 bool check_relative(const char* tag, const char* path);
 
+// The request id of a temporary-file save: request_id itself, or a fresh
+// UUID written into uuid (UUID4_LEN bytes) when it is null. Null after an
+// error line when the request id, port id (may be null) or file name is not
+// a valid component.
+const char* save_request(const char* tag, const char* request_id, const char* port_id, const char* file_name,
+                         char* uuid);
+
 // snprintf into buf; logs and returns false when the result would not fit.
 bool build_path(const char* tag, char* buf, size_t size, const char* fmt, ...) __attribute__((format(printf, 4, 5)));
 
