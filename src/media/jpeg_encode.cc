@@ -157,8 +157,9 @@ const unsigned char* yuyv_row(Job* job, JDIMENSION r) {
     return job->row;
 }
 
-int packed_to_jpeg(char* image, int width, int height, int quality, J_COLOR_SPACE space, char** out,
-                   int* out_size) {
+// Encodes rows of bytes_per_pixel-wide pixels into a fresh heap block.
+int to_jpeg(const char* image, int width, int height, int quality, size_t bytes_per_pixel, J_COLOR_SPACE space,
+            RowFn row, char** out, int* out_size) {
     if (!out || !out_size) return -1;
     *out = nullptr;
     *out_size = 0;
@@ -166,8 +167,9 @@ int packed_to_jpeg(char* image, int width, int height, int quality, J_COLOR_SPAC
     Job* job = static_cast<Job*>(calloc(1, sizeof(Job)));
     if (!job) return -1;
     job->src = reinterpret_cast<const unsigned char*>(image);
-    job->src_stride = size_t(width > 0 ? width : 0) * 3;
-    long len = encode(job, width, height, quality, space, packed_row);
+    job->src_stride = size_t(width > 0 ? width : 0) * bytes_per_pixel;
+    long len = encode(job, width, height, quality, space, row);
+    free(job->row);
     if (len >= 0 && len <= 0x7fffffff) {
         *out = reinterpret_cast<char*>(job->dest.buf);
         *out_size = int(len);
@@ -177,6 +179,11 @@ int packed_to_jpeg(char* image, int width, int height, int quality, J_COLOR_SPAC
     }
     free(job);
     return len < 0 ? -1 : 0;
+}
+
+int packed_to_jpeg(char* image, int width, int height, int quality, J_COLOR_SPACE space, char** out,
+                   int* out_size) {
+    return to_jpeg(image, width, height, quality, 3, space, packed_row, out, out_size);
 }
 
 }  // namespace
@@ -205,25 +212,7 @@ QB_API int BMP_To_JPEG(char* buffer, char** out_buffer, int width, int height, i
 
 QB_API int YUV422_To_JPEG(char* input, const int width, const int height, int quality, char** output,
                           int* out_len) {
-    if (!output || !out_len) return -1;
-    *output = nullptr;
-    *out_len = 0;
-    if (!input) return -1;
-    Job* job = static_cast<Job*>(calloc(1, sizeof(Job)));
-    if (!job) return -1;
-    job->src = reinterpret_cast<const unsigned char*>(input);
-    job->src_stride = size_t(width > 0 ? width : 0) * 2;
-    long len = encode(job, width, height, quality, JCS_YCbCr, yuyv_row);
-    free(job->row);
-    if (len >= 0 && len <= 0x7fffffff) {
-        *output = reinterpret_cast<char*>(job->dest.buf);
-        *out_len = int(len);
-    } else {
-        free(job->dest.buf);
-        len = -1;
-    }
-    free(job);
-    return len < 0 ? -1 : 0;
+    return to_jpeg(input, width, height, quality, 2, JCS_YCbCr, yuyv_row, output, out_len);
 }
 
 QB_API int YUV420_To_JPEG(unsigned char* yuv_buffer, int yuv_size, int width, int height,
