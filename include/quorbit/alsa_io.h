@@ -13,8 +13,9 @@ typedef struct alsa_handle {
     snd_pcm_t* output_handle; /* playback, or NULL */
 } alsa_handle;
 
-/* Opens capture and/or playback for the non-NULL names. A device that fails to open stays
-   NULL in the handle (and the matching calls return -1). NULL only when out of memory. */
+/* Opens capture and/or playback for the non-NULL names. NULL (after an error line) when the
+   capture device cannot be opened or memory runs out; a playback device that fails to open
+   stays NULL in the handle and alsa_write then returns -1. */
 QB_API void* alsa_init(char* input_device, char* output_device);
 /* Closes both devices and frees the handle; it must not be used afterwards. */
 QB_API int alsa_deinit(void* handle);

@@ -22,8 +22,14 @@ extern "C" {
 QB_API void* alsa_init(char* input_device, char* output_device) {
     auto* h = static_cast<alsa_handle*>(os_zalloc(sizeof(alsa_handle)));
     if (!h) return nullptr;
-    // A device that fails stays NULL; its calls then return -1.
-    if (input_device) alsa_input_init(&h->input_handle, input_device);
+    // A capture device that cannot be opened fails the whole init (the caller
+    // asked to record); a playback device that fails stays NULL and its calls
+    // return -1.
+    if (input_device && alsa_input_init(&h->input_handle, input_device) != 0) {
+        LOGE(TAG, "Capture device %s cannot be opened", input_device);
+        os_free(h);
+        return nullptr;
+    }
     if (output_device) alsa_output_open(&h->output_handle, output_device);
     return h;
 }

@@ -60,9 +60,14 @@ TEST_F(Alsa, CapturesTwentyMillisecondBlocksPerHandle) {
     EXPECT_EQ(alsa_deinit(a) + alsa_deinit(b), 0);
 }
 
-TEST_F(Alsa, DevicesThatFailLeaveTheHandleWithoutThemAndTheProcessAlive) {
+TEST_F(Alsa, FailedDevicesFailInitOrLeaveNoPlaybackAndTheProcessAlive) {
     testing::internal::CaptureStderr();
-    for (alsa_handle* h : {open_handle("qb_missing", "qb_missing"), open_handle("qb_mulaw", "qb_mulaw")}) {
+    std::string log = qbtest::capture_stdout([&] {
+        EXPECT_EQ(open_handle("qb_missing", "qb_play"), nullptr);
+        EXPECT_EQ(open_handle("qb_mulaw", nullptr), nullptr);
+    });
+    EXPECT_EQ(qbtest::count_of(log, "Capture device qb_missing cannot be opened\n"), 1) << log;
+    for (alsa_handle* h : {open_handle(nullptr, "qb_missing"), open_handle(nullptr, "qb_mulaw")}) {
         ASSERT_TRUE(h && !h->input_handle && !h->output_handle);
         unsigned char* buf = nullptr;
         int len = 0;
