@@ -8,7 +8,7 @@ setup:
 
 demo: setup
 	@cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build build -j $$(nproc) --target param_component
+	@cmake --build build -j $$(nproc) --target echo_component qb-ws-client
 	@scripts/run-demo build
 
 test: setup

@@ -1,7 +1,9 @@
 /*
  * A component that answers each request with its input on port out1.
  * On the platform it reads its parameters from QB_PARAM (a Base64 argument
- * line) or QB_* variables and talks to Redis; it runs until SIGINT or SIGTERM.
+ * line) or QB_* variables and talks to Redis; without them it runs
+ * stand-alone and takes requests as JSON on the local WebSocket port 10000.
+ * It runs until SIGINT or SIGTERM.
  * The optional parameter --work-ms makes each request take that long, to
  * show how instances sharing the consumer group divide the work.
  */
@@ -34,10 +36,6 @@ int main(void) {
     sigaddset(&stop, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop, NULL);
 
-    if (!quorbit_valid()) {
-        LOGE(TAG, "not on the platform: set QB_PARAM or QB_MQ_TYPE and the stream parameters");
-        return 1;
-    }
     long work_ms = 0;
     char* work = qb_get_env("--work-ms");
     if (work) {
@@ -50,9 +48,13 @@ int main(void) {
         if (mq) qb_mq_deinit(mq);
         return 1;
     }
-    char* node = qb_get_env("--node-id");
-    LOGI(TAG, "echoing requests as node %s", node ? node : "?");
-    free(node);
+    if (quorbit_valid()) {
+        char* node = qb_get_env("--node-id");
+        LOGI(TAG, "echoing requests as node %s", node ? node : "?");
+        free(node);
+    } else {
+        LOGI(TAG, "stand-alone: echoing requests sent as JSON to ws://localhost:10000");
+    }
 
     int sig = 0;
     sigwait(&stop, &sig);

@@ -1,39 +1,132 @@
-// Stand-alone queue backend. The WebSocket transport it runs on is not in the
-// library yet, so until then every operation says so and fails; a component
-// off the platform gets a queue record that refuses to work rather than one
-// that silently drops messages.
+// Stand-alone queue backend over the WebSocket server. The output session is
+// guarded by one mutex held across store, clear and the whole send, so a send
+// from another thread cannot address a session that is being destroyed.
+#include "qb_mq_fake.h"
+
+#include <json-c/json.h>
+
+#include <mutex>
+
+#include "json_easy.h"
 #include "qb_mq_impl.h"
 #include "sdk_logger.h"
+#include "sdk_os.h"
+#include "websocket_server.h"
 
 namespace {
 constexpr const char* TAG = "QUORBIT_MQ_FAKE";
 
-void not_built() { LOGE(TAG, "Stand-alone message queue is not built yet"); }
+struct quorbit_mq_fake_handle {
+    qb_mq_callback cb;
+    void* parent;
+    void* user;
+    WS_Server_Handle ws_server;
+    ws_server_cb_param* param;
+};
 
-Qb_mq_impl fake_init(void) {
-    not_built();
-    return nullptr;
+std::mutex g_ws_lock;
+void* g_ws_handle = nullptr;  // guarded by g_ws_lock
+
+void ws_open(void* handle) {
+    LOGD(TAG, "Client Open with fd=%x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle)));
+    std::lock_guard<std::mutex> lock(g_ws_lock);
+    g_ws_handle = handle;
 }
 
-int fake_register_callback(Qb_mq, qb_mq_callback, void*, void*) {
-    not_built();
-    return -1;
+void ws_close(void* handle) {
+    LOGD(TAG, "Client Close with fd=%x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(handle)));
+    std::lock_guard<std::mutex> lock(g_ws_lock);
+    // An older client leaving must not cut off the one that is still connected.
+    if (g_ws_handle == handle) g_ws_handle = nullptr;
 }
 
-int fake_send(Qb_mq_impl, char*, char*, char*) {
-    not_built();
-    return -1;
+void ws_server_callback(void*, ws_callback_type type, char* data, int, void* user) {
+    if (type != WS_CB_TEXT) return;
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(user);
+    json_object* root = data ? json_tokener_parse(data) : nullptr;
+    json_object* port = nullptr;
+    json_object* message = nullptr;
+    bool ok = root && json_object_is_type(root, json_type_object) &&
+              json_object_object_get_ex(root, "port", &port) && json_object_is_type(port, json_type_string) &&
+              json_object_object_get_ex(root, "message", &message) &&
+              json_object_is_type(message, json_type_string) && mq && mq->cb;
+    if (ok) {
+        char request_id[] = "test_uuid";
+        mq->cb(mq->parent, const_cast<char*>(json_object_get_string(port)),
+               const_cast<char*>(json_object_get_string(message)), request_id, mq->user);
+    } else {
+        LOGE(TAG, "Received [port NULL] or [message NULL] or [no Callback]");
+    }
+    if (root) json_object_put(root);
 }
 
-int fake_deinit(Qb_mq_impl) {
-    not_built();
-    return -1;
-}
-
-const qb_mq_impl_t mq_fake_impl = {fake_init, fake_register_callback, fake_send, fake_deinit};
+const qb_mq_impl_t mq_fake_impl = {qb_mq_fake_init, qb_mq_fake_register_callback, qb_mq_fake_send,
+                                   qb_mq_fake_deinit};
 }  // namespace
 
 extern "C" {
+
+QB_API Qb_mq_impl qb_mq_fake_init(void) {
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(os_zalloc(sizeof(quorbit_mq_fake_handle)));
+    auto* param = static_cast<ws_server_cb_param*>(os_zalloc(sizeof(ws_server_cb_param)));
+    if (!mq || !param) {
+        os_free(mq);
+        os_free(param);
+        return nullptr;
+    }
+    param->callback = ws_server_callback;
+    param->onopen = ws_open;
+    param->onclose = ws_close;
+    param->user = mq;
+    mq->param = param;
+    LOGD(TAG, "QUORBIT wait on Websocket port 10000, please connect to me");
+    mq->ws_server = WS_Server_Start(QB_MQ_FAKE_PORT, param);
+    if (!mq->ws_server) LOGE(TAG, "WebSocket server on port %d did not start", QB_MQ_FAKE_PORT);
+    return mq;
+}
+
+QB_API int qb_mq_fake_register_callback(Qb_mq handle, qb_mq_callback cb, void* user, void* parent) {
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(handle);
+    if (!mq) {
+        LOGE(TAG, "Null handle");
+        return -1;
+    }
+    mq->cb = cb;
+    mq->user = user;
+    mq->parent = parent;
+    return 0;
+}
+
+QB_API int qb_mq_fake_send(Qb_mq_fake handle, char* output_port_name, char* output_data, char* uuid) {
+    if (!handle) {
+        LOGE(TAG, "Null handle");
+        return -1;
+    }
+    std::lock_guard<std::mutex> lock(g_ws_lock);
+    if (!g_ws_handle) return 0;
+    json_object* obj = json_object_new_object();
+    if (!obj) return 0;
+    Json_add_str(obj, const_cast<char*>("port"), output_port_name ? output_port_name : const_cast<char*>(""));
+    Json_add_str(obj, const_cast<char*>("message"), output_data ? output_data : const_cast<char*>(""));
+    Json_add_str(obj, const_cast<char*>("type"), const_cast<char*>(uuid ? "call" : "trigger"));
+    WS_Server_Send_String(g_ws_handle, const_cast<char*>(json_object_to_json_string_ext(obj, 0)));
+    json_object_put(obj);
+    WS_Server_Send_String(g_ws_handle, const_cast<char*>(QB_MQ_FAKE_SEPARATOR));
+    return 0;
+}
+
+QB_API int qb_mq_fake_deinit(Qb_mq_fake handle) {
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(handle);
+    if (!mq) {
+        LOGE(TAG, "Null handle");
+        return -1;
+    }
+    LOGD(TAG, "Fake MQ Deinit");
+    if (mq->ws_server) WS_Server_Stop(mq->ws_server);
+    os_free(mq->param);
+    os_free(mq);
+    return 0;
+}
 
 QB_API qb_mq_impl_t* qb_mq_get_fake(void) { return const_cast<qb_mq_impl_t*>(&mq_fake_impl); }
 

@@ -1,0 +1,39 @@
+/*
+ * Data channels: named, pluggable transports that move opaque byte blocks.
+ * A program calls DC_module_Init once, registers the modules it wants
+ * (DC_module_register_websocket_server, ...), then opens channels by module
+ * name with a JSON configuration file ({"url": ..., "port": ...}).
+ *
+ * - Received blocks of push modules reach the callback on the transport's
+ *   thread; the data is valid only during the call.
+ * - Registration and DC_Init are for start-up on one thread.
+ * - "websocket_server": listens on "port" (0: any free port); DC_Transfer
+ *   sends binary to the session that last delivered data, -1 while none is.
+ * - "websocket_client": connects during DC_Init to "url" ws://host[:port][/path]
+ *   ("port" when the url names none, path "/" by default) and fails when the
+ *   connection is not up within 5 s; DC_Transfer sends binary.
+ * - Results: 0 or a module's count for success, -1 for failure; DC_Init
+ *   returns NULL on failure. Channels are never closed.
+ */
+#ifndef DATA_CHANNEL_H
+#define DATA_CHANNEL_H
+
+#include "qb_export.h"
+
+QB_BEGIN_DECLS
+
+typedef void* DC_Handle;
+typedef void (*DC_Callback_Func)(DC_Handle handle, char* data, int length, void* param);
+
+QB_API void DC_module_Init(void);
+QB_API void DC_module_register_websocket_server(void);
+QB_API void DC_module_register_websocket_client(void);
+
+QB_API DC_Handle DC_Init(char* channel_name, DC_Callback_Func callback, void* user, char* config_file);
+QB_API int DC_Transfer(DC_Handle handle, char* data, int size);
+QB_API int DC_Receive(DC_Handle handle, char** data, int* size);
+QB_API void DC_Init_Fake(char* channel_name);
+
+QB_END_DECLS
+
+#endif /* DATA_CHANNEL_H */

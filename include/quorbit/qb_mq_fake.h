@@ -1,0 +1,31 @@
+/*
+ * The queue's stand-alone backend: a WebSocket server on port 10000 (all
+ * interfaces, no authentication). Each JSON text {"port":...,"message":...}
+ * from a client becomes one callback with request id "test_uuid"; each send
+ * goes to the most recently connected client as {"port","message","type"}
+ * followed by the text "---------------------". Without a connected client
+ * output is dropped and send still returns 0.
+ */
+#ifndef QB_MQ_FAKE_H
+#define QB_MQ_FAKE_H
+
+#include "qb_export.h"
+#include "qb_mq.h"
+
+QB_BEGIN_DECLS
+
+typedef void* Qb_mq_fake;
+
+#define QB_MQ_FAKE_PORT 10000
+#define QB_MQ_FAKE_SEPARATOR "---------------------"
+
+/* Returns the handle also when the server could not start (it logs why). */
+QB_API Qb_mq_impl qb_mq_fake_init(void);
+QB_API int qb_mq_fake_register_callback(Qb_mq mq, qb_mq_callback cb, void* user, void* parent);
+QB_API int qb_mq_fake_send(Qb_mq_fake mq, char* output_port_name, char* output_data, char* uuid);
+/* Must not be called from the queue's own callback (it waits for the server's thread). */
+QB_API int qb_mq_fake_deinit(Qb_mq_fake mq);
+
+QB_END_DECLS
+
+#endif /* QB_MQ_FAKE_H */

@@ -1,0 +1,65 @@
+/*
+ * A WebSocket server on one TCP port (subprotocol "data_trans") with one
+ * service thread. Each client connection is a session; every complete
+ * message (text or binary) reaches the owner's callback on the service
+ * thread, NUL-terminated after its last byte and valid only during the call.
+ *
+ * - WS_Server_Send may be called from any thread with a session known from
+ *   onopen or callback; it queues the message and wakes the service thread.
+ *   A session that has closed is refused (-1). The queue has no bound.
+ * - A message larger than the limit (WS_Set_Max_Message_Size, default
+ *   64 MiB) closes its session with status 1009.
+ * - The server listens on all interfaces.
+ * - Results: 0 for success, -1 for failure; Start returns NULL on failure.
+ */
+#ifndef WEBSOCKET_SERVER_H
+#define WEBSOCKET_SERVER_H
+
+#include "qb_export.h"
+
+QB_BEGIN_DECLS
+
+typedef enum ws_callback_type {
+    WS_CB_CONTINUE = 0,
+    WS_CB_TEXT = 1,
+    WS_CB_BINARY = 2,
+    WS_CB_CLOSE = 3,
+    WS_CB_PING = 4,
+    WS_CB_PONG = 5
+} ws_callback_type;
+
+typedef void* WS_Server_Handle;
+
+typedef void (*WS_Server_Callback)(void* session, ws_callback_type type, char* data, int length, void* user);
+typedef void (*WS_Server_On_Open)(void* session);
+typedef void (*WS_Server_On_Close)(void* session);
+
+/* Owned by the caller; must outlive the server. */
+typedef struct ws_server_cb_param {
+    WS_Server_Callback callback; /* required */
+    WS_Server_On_Open onopen;    /* may be NULL */
+    WS_Server_On_Close onclose;  /* may be NULL */
+    void* user;                  /* last argument of callback */
+} ws_server_cb_param;
+
+#define WS_DEFAULT_MAX_MESSAGE_SIZE (64 * 1024 * 1024)
+
+/* Largest message the server and client reassemble (bytes, process-wide);
+ * values below 1 restore the default. */
+QB_API void WS_Set_Max_Message_Size(int bytes);
+QB_API int WS_Get_Max_Message_Size(void);
+
+/* port 0 picks a free port (see WS_Server_Port). */
+QB_API WS_Server_Handle WS_Server_Start(int port, ws_server_cb_param* param);
+/* Returns once the service thread has ended; each open session's onclose has run. */
+QB_API int WS_Server_Stop(WS_Server_Handle server);
+/* The port the server listens on, or -1. */
+QB_API int WS_Server_Port(WS_Server_Handle server);
+/* flag: 0 text, 1 binary; block has no effect. */
+QB_API int WS_Server_Send(void* session, char* data, int length, int flag, int block);
+QB_API int WS_Server_Send_Binary(void* session, char* data, int length);
+QB_API int WS_Server_Send_String(void* session, char* str);
+
+QB_END_DECLS
+
+#endif /* WEBSOCKET_SERVER_H */

@@ -1,0 +1,93 @@
+#include "net/ws_common.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+#include "sdk_os.h"
+#include "websocket_server.h"
+
+namespace qb::ws {
+namespace {
+std::atomic<int> g_max_message{WS_DEFAULT_MAX_MESSAGE_SIZE};
+}
+
+size_t max_message_size() { return static_cast<size_t>(g_max_message.load()); }
+
+tx_data* tx_new(const void* payload, int length, int binary) {
+    if (length < 0 || (length > 0 && !payload)) return nullptr;
+    if (static_cast<size_t>(length) > static_cast<size_t>(INT32_MAX) - kHeadroom - 1) return nullptr;
+    auto* tx = static_cast<tx_data*>(os_zalloc(sizeof(tx_data)));
+    if (!tx) return nullptr;
+    tx->data = static_cast<unsigned char*>(os_zalloc(static_cast<int>(length + kHeadroom + 1)));
+    if (!tx->data) {
+        os_free(tx);
+        return nullptr;
+    }
+    if (length > 0) memcpy(tx->data + kHeadroom, payload, static_cast<size_t>(length));
+    tx->length = length;
+    tx->binary = binary ? 1 : 0;
+    return tx;
+}
+
+void tx_free(tx_data* tx) {
+    if (!tx) return;
+    os_free(tx->data);
+    os_free(tx);
+}
+
+void tx_free_all(list_head* list) {
+    list_head *pos, *n;
+    list_for_each_safe(pos, n, list) {
+        list_del(pos);
+        tx_free(list_entry(pos, tx_data, node));
+    }
+}
+
+void rx_reset(rx_info* rx) {
+    free(rx->buffer);
+    rx->buffer = nullptr;
+    rx->total_length = 0;
+    rx->cur_len = 0;
+}
+
+RxResult rx_append(rx_info* rx, const void* chunk, size_t len, bool first, size_t first_capacity, size_t step) {
+    const size_t limit = max_message_size();
+    if (first) rx_reset(rx);
+    const size_t held = rx->buffer ? rx->cur_len : 0;
+    if (len > limit || held > limit - len) {
+        rx_reset(rx);
+        return RxResult::too_large;
+    }
+    const size_t need = held + len;
+    if (!rx->buffer || need > rx->total_length) {
+        size_t cap = rx->buffer ? rx->total_length + len + step : (first_capacity > len ? first_capacity : len);
+        if (cap > limit) cap = limit;
+        if (cap < need) cap = need;
+        auto* grown = static_cast<char*>(realloc(rx->buffer, cap + 1));
+        if (!grown) {
+            rx_reset(rx);
+            return RxResult::no_memory;
+        }
+        if (!rx->buffer) grown[0] = 0;
+        rx->buffer = grown;
+        rx->total_length = cap;
+        rx->cur_len = held;
+    }
+    if (len > 0) memcpy(rx->buffer + held, chunk, len);
+    rx->cur_len = need;
+    rx->buffer[need] = 0;
+    return RxResult::ok;
+}
+
+}  // namespace qb::ws
+
+extern "C" {
+
+QB_API void WS_Set_Max_Message_Size(int bytes) {
+    qb::ws::g_max_message.store(bytes > 0 ? bytes : WS_DEFAULT_MAX_MESSAGE_SIZE);
+}
+
+QB_API int WS_Get_Max_Message_Size(void) { return qb::ws::g_max_message.load(); }
+
+}  // extern "C"

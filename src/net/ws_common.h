@@ -1,0 +1,42 @@
+// Pieces shared by the WebSocket server and client: the per-message send
+// queue entry and the reassembly buffer with its size limit.
+#pragma once
+
+#include <cstddef>
+
+#include "sdk_list.h"
+
+namespace qb::ws {
+
+// Headroom libwebsockets needs in front of a payload it writes.
+constexpr size_t kHeadroom = 16;
+
+struct tx_data {
+    list_head node;
+    unsigned char* data;  // kHeadroom bytes, payload, one zero byte
+    int length;
+    int binary;  // write type of this message, not of the session
+};
+
+// NULL when length is negative, too large, or memory is short.
+tx_data* tx_new(const void* payload, int length, int binary);
+void tx_free(tx_data* tx);
+void tx_free_all(list_head* list);
+
+struct rx_info {
+    char* buffer;
+    size_t total_length;  // capacity, without the terminator byte
+    size_t cur_len;
+};
+
+enum class RxResult { ok, too_large, no_memory };
+
+// Appends one chunk; a first fragment starts a new message (a stale buffer is
+// dropped). Capacity starts at max(first_capacity, chunk) and grows by the
+// missing amount plus step, never past the message limit.
+RxResult rx_append(rx_info* rx, const void* chunk, size_t len, bool first, size_t first_capacity, size_t step);
+void rx_reset(rx_info* rx);
+
+size_t max_message_size();
+
+}  // namespace qb::ws
