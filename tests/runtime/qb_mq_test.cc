@@ -49,7 +49,9 @@ protected:
     Qb_mq start(bool registered = true) {
         Qb_mq mq = qb_mq_init();
         EXPECT_NE(mq, nullptr);
-        if (registered) EXPECT_EQ(qb_mq_register_callback(mq, on_message, this), 0);
+        if (registered) {
+            EXPECT_EQ(qb_mq_register_callback(mq, on_message, this), 0);
+        }
         return mq;
     }
     // The send stream's entries as field lists, once it holds n of them (or after 10 s).
