@@ -198,26 +198,12 @@ QB_API WS_Handle WS_Client_Start(char* host, int port, char* url, char* header_j
     ctx->header_json = header_json;
     os_mutex_init(&ctx->tx_mutex);
     INIT_LIST_HEAD(&ctx->tx_list);
-    lws_set_log_level(LLL_ERR | LLL_WARN, nullptr);
-    ctx->protocols = static_cast<lws_protocols*>(os_zalloc(2 * sizeof(lws_protocols)));
+    ctx->protocols = qb::ws::make_protocols(client_event, ctx, sizeof(ws_context_per_session_data), RX_BUFFER_SIZE);
     if (!ctx->protocols) {
         free_client(ctx);
         return nullptr;
     }
-    ctx->protocols[0].name = "data_trans";
-    ctx->protocols[0].callback = client_event;
-    ctx->protocols[0].per_session_data_size = sizeof(ws_context_per_session_data);
-    ctx->protocols[0].rx_buffer_size = RX_BUFFER_SIZE;
-    ctx->protocols[0].user = ctx;
-
-    lws_context_creation_info info;
-    memset(&info, 0, sizeof info);
-    info.port = CONTEXT_PORT_NO_LISTEN;
-    info.protocols = ctx->protocols;
-    info.gid = -1;
-    info.uid = -1;
-    info.user = ctx;
-    ctx->lws_ctx = lws_create_context(&info);
+    ctx->lws_ctx = qb::ws::create_context(ctx->protocols, CONTEXT_PORT_NO_LISTEN, ctx);
 
     if (ctx->lws_ctx) {
         lws_client_connect_info ci;

@@ -186,26 +186,12 @@ QB_API WS_Server_Handle WS_Server_Start(int port, ws_server_cb_param* param) {
     auto* ctx = new (std::nothrow) ws_context();
     if (!ctx) return nullptr;
     ctx->callback = param;
-    lws_set_log_level(LLL_ERR | LLL_WARN, nullptr);
-    ctx->protocols = static_cast<lws_protocols*>(os_zalloc(2 * sizeof(lws_protocols)));
+    ctx->protocols = qb::ws::make_protocols(server_event, ctx, sizeof(ws_context_per_session_data), RX_BUFFER_SIZE);
     if (!ctx->protocols) {
         delete ctx;
         return nullptr;
     }
-    ctx->protocols[0].name = "data_trans";
-    ctx->protocols[0].callback = server_event;
-    ctx->protocols[0].per_session_data_size = sizeof(ws_context_per_session_data);
-    ctx->protocols[0].rx_buffer_size = RX_BUFFER_SIZE;
-    ctx->protocols[0].user = ctx;
-
-    lws_context_creation_info info;
-    memset(&info, 0, sizeof info);
-    info.port = port;
-    info.protocols = ctx->protocols;
-    info.gid = -1;
-    info.uid = -1;
-    info.user = ctx;
-    ctx->lws = lws_create_context(&info);
+    ctx->lws = qb::ws::create_context(ctx->protocols, port, ctx);
     if (!ctx->lws) {
         LOGE(TAG, "Websocket context create error");
         os_free(ctx->protocols);

@@ -80,6 +80,30 @@ RxResult rx_append(rx_info* rx, const void* chunk, size_t len, bool first, size_
     return RxResult::ok;
 }
 
+lws_protocols* make_protocols(lws_callback_function* callback, void* user, size_t per_session_size,
+                              size_t rx_buffer_size) {
+    lws_set_log_level(LLL_ERR | LLL_WARN, nullptr);
+    auto* protocols = static_cast<lws_protocols*>(os_zalloc(2 * sizeof(lws_protocols)));
+    if (!protocols) return nullptr;
+    protocols[0].name = "data_trans";
+    protocols[0].callback = callback;
+    protocols[0].per_session_data_size = per_session_size;
+    protocols[0].rx_buffer_size = rx_buffer_size;
+    protocols[0].user = user;
+    return protocols;
+}
+
+lws_context* create_context(lws_protocols* protocols, int port, void* user) {
+    lws_context_creation_info info;
+    memset(&info, 0, sizeof info);
+    info.port = port;
+    info.protocols = protocols;
+    info.gid = -1;
+    info.uid = -1;
+    info.user = user;
+    return lws_create_context(&info);
+}
+
 }  // namespace qb::ws
 
 extern "C" {

@@ -2,6 +2,8 @@
 // queue entry and the reassembly buffer with its size limit.
 #pragma once
 
+#include <libwebsockets.h>
+
 #include <cstddef>
 
 #include "sdk_list.h"
@@ -38,5 +40,12 @@ RxResult rx_append(rx_info* rx, const void* chunk, size_t len, bool first, size_
 void rx_reset(rx_info* rx);
 
 size_t max_message_size();
+
+// The "data_trans" protocol table (one entry and the terminator) both ends
+// register, with user as the protocol's user pointer; NULL when memory is short.
+lws_protocols* make_protocols(lws_callback_function* callback, void* user, size_t per_session_size,
+                              size_t rx_buffer_size);
+// A context serving protocols on port (CONTEXT_PORT_NO_LISTEN for a client).
+lws_context* create_context(lws_protocols* protocols, int port, void* user);
 
 }  // namespace qb::ws
