@@ -72,15 +72,11 @@ void seed_from_clock(uint64_t out[2]) {
     out[1] = splitmix64(b ^ g_seed[1] ^ (count << 17));
 }
 
-}  // namespace
-
-namespace qb {
-
-int uuid4_seed(const char* device, bool use_getrandom) {
+// Caller holds g_uuid_mutex.
+int seed_locked(const char* device, bool use_getrandom) {
     unsigned char bytes[16];
     uint64_t fresh[2];
     int rc = UUID4_ESUCCESS;
-    std::lock_guard<std::mutex> lock(g_uuid_mutex);
     if (read_device(device, bytes, sizeof bytes) || (use_getrandom && read_getrandom(bytes, sizeof bytes))) {
         memcpy(fresh, bytes, sizeof fresh);
     } else {
@@ -92,6 +88,15 @@ int uuid4_seed(const char* device, bool use_getrandom) {
     g_seed[0] = fresh[0];
     g_seed[1] = fresh[1];
     return rc;
+}
+
+}  // namespace
+
+namespace qb {
+
+int uuid4_seed(const char* device, bool use_getrandom) {
+    std::lock_guard<std::mutex> lock(g_uuid_mutex);
+    return seed_locked(device, use_getrandom);
 }
 
 void uuid4_set_state(uint64_t s0, uint64_t s1) {
@@ -113,6 +118,9 @@ QB_API void uuid4_generate(char* dst) {
     uint64_t words[2];
     {
         std::lock_guard<std::mutex> lock(g_uuid_mutex);
+        // Never seeded: identifiers from a zero state would all be the same
+        // text, so request ids and temp paths would collide.
+        if (g_seed[0] == 0 && g_seed[1] == 0) seed_locked("/dev/urandom", true);
         words[0] = xorshift128plus();
         words[1] = xorshift128plus();
     }

@@ -130,6 +130,13 @@ TEST(Uuid4, EverySeedingGivesAFreshStateEvenWithoutTheDevice) {
     }
 }
 
+TEST(Uuid4, UnseededGeneratorSeedsItselfInsteadOfRepeating) {
+    qb::uuid4_set_state(0, 0);  // as before any uuid4_init
+    const std::string first = fresh_uuid();
+    EXPECT_TRUE(std::regex_match(first, kUuidShape)) << first;
+    EXPECT_NE(first, fresh_uuid());
+}
+
 TEST(Uuid4, ConcurrentGenerationGivesNoDuplicates) {
     std::vector<std::string> ids(8000);
     std::vector<std::jthread> threads;
