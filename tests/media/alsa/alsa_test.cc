@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "alsa_io.h"
-#include "media/alsa_internal.h"
+#include "media/alsa/alsa_internal.h"
 #include "sdk_logger.h"
 #include "support/test_support.h"
 

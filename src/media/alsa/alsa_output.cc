@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "media/alsa_internal.h"
+#include "media/alsa/alsa_internal.h"
 #include "sdk_logger.h"
 
 namespace {
