@@ -3,10 +3,10 @@
 // "PORT <n>" as its first line; the fixture stops it in its destructor.
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 
+#include "support/peer_process.h"
 #include "support/test_support.h"
 
 namespace qbtest {
@@ -14,22 +14,17 @@ namespace qbtest {
 class PythonWsServer {
 public:
     explicit PythonWsServer(const std::string& script);
-    ~PythonWsServer();
-    PythonWsServer(const PythonWsServer&) = delete;
-    PythonWsServer& operator=(const PythonWsServer&) = delete;
 
     // 0 when the server did not come up (the reason is in output()).
     int port() const { return port_; }
     // Everything the script printed so far (after stop(): all of it).
-    std::string output();
-    void stop();
+    std::string output() { return proc_->output(); }
+    void stop() { proc_->stop(); }
 
 private:
     TempDir dir_;
-    pid_t pid_ = -1;
-    int out_fd_ = -1;
+    std::unique_ptr<PeerProcess> proc_;
     int port_ = 0;
-    std::string out_;
 };
 
 }  // namespace qbtest
