@@ -456,9 +456,9 @@ QB_API HttpServerHandle SDK_HTTP_Server_Start(int port, HTTP_Server_Callback cal
     // No MHD_OPTION_LISTENING_ADDRESS_REUSE: only SO_REUSEADDR, never a shared port.
     MHD_Daemon* d = MHD_start_daemon(
         MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ERROR_LOG, static_cast<uint16_t>(port), nullptr,
-        nullptr, on_request, server, MHD_OPTION_URI_LOG_CALLBACK, on_uri, server, MHD_OPTION_NOTIFY_COMPLETED,
-        on_completed, server, MHD_OPTION_CONNECTION_TIMEOUT, kConnectionTimeoutSeconds, MHD_OPTION_THREAD_POOL_SIZE,
-        pool_size(), MHD_OPTION_EXTERNAL_LOGGER, on_library_log, server, MHD_OPTION_END);
+        nullptr, on_request, server, MHD_OPTION_EXTERNAL_LOGGER, on_library_log, server, MHD_OPTION_URI_LOG_CALLBACK,
+        on_uri, server, MHD_OPTION_NOTIFY_COMPLETED, on_completed, server, MHD_OPTION_CONNECTION_TIMEOUT,
+        kConnectionTimeoutSeconds, MHD_OPTION_THREAD_POOL_SIZE, pool_size(), MHD_OPTION_END);
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (!d) {
         LOGE(TAG, "onion server cannot listen at port %d", port);
