@@ -117,3 +117,4 @@ BENCHMARK(BM_StaticAnchor)->Name("http_static_4k/anchor_libmicrohttpd")->Iterati
 BENCHMARK(BM_StaticOurs)->Name("http_static_4k/quorbit")->Iterations(1)->UseManualTime();
 
 }  // namespace
+BENCHMARK_MAIN();
