@@ -7,6 +7,7 @@
 
 #include "qb_env.h"
 #include "redis_stream.h"
+#include "foundation/sigpipe_guard.h"
 #include "runtime/redis_entry.h"
 #include "runtime/redis_stream_internal.h"
 #include "sdk_logger.h"
@@ -41,49 +42,9 @@ bool missing(const char* value, const char* what) {
     return true;
 }
 
-// hiredis writes with write(): on a connection the peer has closed that
-// raises SIGPIPE, which would end the whole process. Keep it pending on this
-// thread for the command's duration and consume it afterwards.
-thread_local bool t_sigpipe_blocked = false;
-
-class SigpipeGuard {
-public:
-    SigpipeGuard() {
-        if (t_sigpipe_blocked) {
-            already_blocked_ = true;
-            return;
-        }
-        sigemptyset(&pipe_);
-        sigaddset(&pipe_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
-        already_blocked_ = sigismember(&old_, SIGPIPE);
-        if (!already_blocked_) {
-            sigset_t pending;
-            sigpending(&pending);
-            was_pending_ = sigismember(&pending, SIGPIPE);
-        }
-    }
-    ~SigpipeGuard() {
-        if (already_blocked_) return;
-        if (!was_pending_) {
-            sigset_t pending;
-            sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE)) {
-                struct timespec zero = {0, 0};
-                sigtimedwait(&pipe_, nullptr, &zero);
-            }
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    SigpipeGuard(const SigpipeGuard&) = delete;
-    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
-
-private:
-    sigset_t pipe_;
-    sigset_t old_;
-    bool already_blocked_ = false;
-    bool was_pending_ = false;
-};
+// hiredis writes with write(): see SigpipeGuard.
+using qb::SigpipeGuard;
+using qb::t_sigpipe_blocked;
 
 bool interrupted(redis_stream_handle* h) {
     std::lock_guard<std::mutex> lock(h->ctx_lock);

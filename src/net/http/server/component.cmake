@@ -1,0 +1,3 @@
+qb_component(ENABLE_HTTP_SERVER
+  PACKAGES libmicrohttpd
+  HEADERS http_server.h)
