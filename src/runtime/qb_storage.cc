@@ -6,12 +6,15 @@
 #include "qb_storage_impl.h"
 #include "sdk_config.h"
 #include "sdk_logger.h"
+#if defined(ENABLE_QB_STORAGE_MINIO)
+#include "minio_storage.h"
+#endif
 
 namespace {
 constexpr const char* TAG = "QB_STORAGE";
 
 // Platform backends by "--storage-type". A null table is a backend that this
-// build does not carry yet; its module fills the entry when it arrives.
+// build leaves out.
 struct backend {
     const char* name;
     qb_storage_type type;
@@ -24,7 +27,11 @@ constexpr backend kBackends[] = {
 #else
     {"local", QB_STORAGE_LOCAL, nullptr},
 #endif
+#if defined(ENABLE_QB_STORAGE_MINIO)
+    {"minio", QB_STORAGE_MINIO, qb_storage_get_minio},
+#else
     {"minio", QB_STORAGE_MINIO, nullptr},
+#endif
     {"oss", QB_STORAGE_OSS, nullptr},
 };
 
