@@ -2,8 +2,7 @@
  * Storage front end: configuration documents of a component's ports and
  * temporary files handed to the next node by a location text. The backend is
  * chosen once by qb_storage_init: on the platform by "--storage-type"
- * ("local" or "minio", each if the build carries it; see sdk_config.h; "oss"
- * is not built yet),
+ * ("local", "minio" or "oss", each if the build carries it; see sdk_config.h),
  * stand-alone a backend that writes under the working directory. A NULL
  * handle is refused with the error line "Null handle" and -1 (NULL from
  * qb_tmp_file_save). Buffers handed out by the loads are released with free().

@@ -9,6 +9,9 @@
 #if defined(ENABLE_QB_STORAGE_MINIO)
 #include "minio_storage.h"
 #endif
+#if defined(ENABLE_QB_STORAGE_OSS)
+#include "oss_storage.h"
+#endif
 
 namespace {
 constexpr const char* TAG = "QB_STORAGE";
@@ -32,7 +35,11 @@ constexpr backend kBackends[] = {
 #else
     {"minio", QB_STORAGE_MINIO, nullptr},
 #endif
+#if defined(ENABLE_QB_STORAGE_OSS)
+    {"oss", QB_STORAGE_OSS, qb_storage_get_oss},
+#else
     {"oss", QB_STORAGE_OSS, nullptr},
+#endif
 };
 
 // The platform backend's table, or null (logged).

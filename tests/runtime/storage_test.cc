@@ -108,7 +108,9 @@ TEST_F(Storage, InitFailuresLeaveOnlyRefusingHandles) {
 #if !defined(ENABLE_QB_STORAGE_MINIO)
         {"QB_STORAGE_TYPE", "minio", "Storage type minio is not available"},
 #endif
+#if !defined(ENABLE_QB_STORAGE_OSS)
         {"QB_STORAGE_TYPE", "oss", "Storage type oss is not available"},
+#endif
         {"QB_NODE_ID", nullptr, "Missing parameter --node-id"}, {"QB_NODE_ID", "..", "Invalid --node-id"}};
     for (const auto& [var, value, line] : cases) {
         ScopedEnv env(var, value);
