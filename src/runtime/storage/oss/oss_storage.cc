@@ -1,3 +1,4 @@
+#include <apr_allocator.h>
 #include <apr_strings.h>
 
 #include <climits>
@@ -136,9 +137,21 @@ int remove_object(const oss_handle_t* h, const char* name, const char* key) {
     return op.done(oss_delete_object(op.options(), op.bucket(), &object, nullptr)) ? 0 : -1;
 }
 
-// The handle's pool and its request options: configuration and HTTP controller.
+// Freed pool memory kept for reuse; beyond it blocks go back to the system,
+// so one large load does not stay resident until the handle is closed.
+constexpr apr_size_t kKeptFree = 1 << 20;
+
+// The handle's pool (with an allocator of its own) and its request options:
+// configuration and HTTP controller.
 bool options_on_pool(oss_handle_t* h, const char* endpoint, const char* id, const char* secret) {
-    if (aos_pool_create(&h->p, nullptr) != APR_SUCCESS) return false;
+    apr_allocator_t* allocator = nullptr;
+    if (apr_allocator_create(&allocator) != APR_SUCCESS) return false;
+    apr_allocator_max_free_set(allocator, kKeptFree);
+    if (apr_pool_create_ex(&h->p, nullptr, nullptr, allocator) != APR_SUCCESS) {
+        apr_allocator_destroy(allocator);
+        return false;
+    }
+    apr_allocator_owner_set(allocator, h->p);
     h->options = oss_request_options_create(h->p);
     oss_config_t* cfg = oss_config_create(h->p);
     char* copies[3] = {apr_pstrdup(h->p, endpoint), apr_pstrdup(h->p, id), apr_pstrdup(h->p, secret)};
