@@ -35,14 +35,14 @@ bool tmp_object(const char* tag, const char* url, const char* filename, char (&k
     return build_path(tag, key, sizeof key, "%s/%s", url, filename);
 }
 
-bool read_params(const char* tag, const param_spec* specs, size_t n, char** out) {
+bool read_params(const char* tag, const wanted_param* wanted, size_t n, char** out) {
     bool ok = true;
     for (size_t i = 0; i < n; ++i) {
-        out[i] = qb_get_env(const_cast<char*>(specs[i].key));
+        out[i] = qb_get_env(const_cast<char*>(wanted[i].key));
         if (!out[i]) {
-            LOGE(tag, "Missing parameter %s", specs[i].key);
+            LOGE(tag, "Missing parameter %s", wanted[i].key);
             ok = false;
-        } else if (specs[i].component && !check_component(tag, specs[i].key, out[i], false)) {
+        } else if (wanted[i].component && !check_component(tag, wanted[i].key, out[i], false)) {
             ok = false;
         }
     }

@@ -28,13 +28,13 @@ bool tmp_key(const char* tag, const object_owner& o, const char* request_id, con
 // <url>/<filename> of a location text returned by a save.
 bool tmp_object(const char* tag, const char* url, const char* filename, char (&key)[kPathSize]);
 
-struct param_spec {
+struct wanted_param {
     const char* key;
     bool component;  // must be one path component
 };
 // Reads n parameters with qb_get_env into out (heap strings). A missing one
 // logs "Missing parameter <key>"; on any failure all are freed, out is
 // cleared and false returned.
-bool read_params(const char* tag, const param_spec* specs, size_t n, char** out);
+bool read_params(const char* tag, const wanted_param* wanted, size_t n, char** out);
 
 }  // namespace qb::storage

@@ -146,7 +146,7 @@ QB_API qb_storage_impl_t* qb_storage_get_minio(void) { return const_cast<qb_stor
 
 QB_API Minio_Handle minio_init(void) {
     // The bucket is an mc alias and the first component of every object.
-    static const qb::storage::param_spec params[7] = {
+    static const qb::storage::wanted_param params[7] = {
         {"--user-id", true},           {"--app-id", true},
         {"--node-id", true},           {"--storage-minio-bucket-name", true},
         {"--storage-minio-endpoint", false}, {"--storage-minio-access-key", false},

@@ -177,7 +177,7 @@ extern "C" {
 QB_API qb_storage_impl_t* qb_storage_get_oss(void) { return const_cast<qb_storage_impl_t*>(&oss_storage_impl); }
 
 QB_API OSS_Handle oss_init(void) {
-    static const qb::storage::param_spec params[7] = {
+    static const qb::storage::wanted_param params[7] = {
         {"--storage-oss-bucket-name", false}, {"--user-id", true},  {"--app-id", true}, {"--node-id", true},
         {"--storage-oss-endpoint", false},    {"--storage-oss-access-id", false},
         {"--storage-oss-access-key", false}};
