@@ -2,10 +2,10 @@
  * Storage front end: configuration documents of a component's ports and
  * temporary files handed to the next node by a location text. The backend is
  * chosen once by qb_storage_init: on the platform by "--storage-type"
- * ("local"; "minio" and "oss" are not built yet), stand-alone a backend that
- * writes under the working directory. A NULL handle is refused with the error
- * line "Null handle" and -1 (NULL from qb_tmp_file_save). Buffers handed out
- * by the loads are released with free().
+ * ("local", "minio" or "oss", each if the build carries it; see sdk_config.h),
+ * stand-alone a backend that writes under the working directory. A NULL
+ * handle is refused with the error line "Null handle" and -1 (NULL from
+ * qb_tmp_file_save). Buffers handed out by the loads are released with free().
  */
 #ifndef QB_STORAGE_H
 #define QB_STORAGE_H

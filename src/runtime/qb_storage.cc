@@ -6,12 +6,18 @@
 #include "qb_storage_impl.h"
 #include "sdk_config.h"
 #include "sdk_logger.h"
+#if defined(ENABLE_QB_STORAGE_MINIO)
+#include "minio_storage.h"
+#endif
+#if defined(ENABLE_QB_STORAGE_OSS)
+#include "oss_storage.h"
+#endif
 
 namespace {
 constexpr const char* TAG = "QB_STORAGE";
 
 // Platform backends by "--storage-type". A null table is a backend that this
-// build does not carry yet; its module fills the entry when it arrives.
+// build leaves out.
 struct backend {
     const char* name;
     qb_storage_type type;
@@ -24,8 +30,16 @@ constexpr backend kBackends[] = {
 #else
     {"local", QB_STORAGE_LOCAL, nullptr},
 #endif
+#if defined(ENABLE_QB_STORAGE_MINIO)
+    {"minio", QB_STORAGE_MINIO, qb_storage_get_minio},
+#else
     {"minio", QB_STORAGE_MINIO, nullptr},
+#endif
+#if defined(ENABLE_QB_STORAGE_OSS)
+    {"oss", QB_STORAGE_OSS, qb_storage_get_oss},
+#else
     {"oss", QB_STORAGE_OSS, nullptr},
+#endif
 };
 
 // The platform backend's table, or null (logged).
