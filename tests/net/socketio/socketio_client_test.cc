@@ -1,0 +1,180 @@
+// The session against a real Socket.IO 4 server (npm socket.io with Engine.IO 3
+// clients allowed), started by each test on a loopback port.
+#include "socketio_client.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sdk_os.h"
+#include "support/node_peer.h"
+#include "support/redis_server.h"
+#include "support/test_support.h"
+
+namespace {
+using qbtest::mut;
+const std::string kServer = QB_TEST_SOURCE_DIR "/support/node/sio_server.js";
+
+// Every hook call as one line: namespace (or -), event (or -), arguments, #id.
+struct Events {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<std::string> seen;
+    sio_client_cb_param hooks{};
+
+    Events() {
+        hooks.onevent = [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, void* u) {
+            static_cast<Events*>(u)->add(ns, ev, p, n, -1);
+        };
+        hooks.onack = [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, int id, void* u) {
+            static_cast<Events*>(u)->add(ns, ev, p, n, id);
+        };
+        hooks.user = this;
+    }
+    void add(const char* ns, const char* ev, sio_payload* p, int n, int id) {
+        std::string line = std::string(ns ? ns : "-") + " " + (ev ? ev : "-");
+        for (int k = 0; k < n; k++) line += std::string(" ") + p[k].message;
+        if (id >= 0) line += " #" + std::to_string(id);
+        std::lock_guard<std::mutex> l(mu);
+        seen.push_back(line);
+        cv.notify_all();
+    }
+    int count(const std::string& line) {
+        std::lock_guard<std::mutex> l(mu);
+        return static_cast<int>(std::count(seen.begin(), seen.end(), line));
+    }
+    // Waits until line has been seen n times.
+    bool wait_for(const std::string& line, int n = 1, int seconds = 20) {
+        std::unique_lock<std::mutex> l(mu);
+        return cv.wait_for(l, std::chrono::seconds(seconds),
+                           [&] { return std::count(seen.begin(), seen.end(), line) >= n; });
+    }
+};
+
+// Polls the server's output until it holds needle.
+bool server_saw(qbtest::NodePeer& server, const std::string& needle, int seconds = 20) {
+    for (int i = 0; i < seconds * 20; i++) {
+        if (server.output().find(needle) != std::string::npos) return true;
+        os_msleep(50);
+    }
+    return false;
+}
+
+SIO_Handle open_session(int port, const char* nsp, sio_reconnect rc = {1, 50, 200, 1000, 600000}) {
+    return SIO_Client_Init(mut("127.0.0.1"), port, mut(DEFAULT_URL), mut(R"({"X-Node":"t1"})"), const_cast<char*>(nsp),
+                           rc);
+}
+
+TEST(SocketIoClient, EventsAcksAndBinaryBothWaysOnTwoNamespaces) {
+    qbtest::NodePeer server(kServer);
+    ASSERT_GT(server.port(), 0) << server.output();
+    Events ev;
+    SIO_Handle s = open_session(server.port(), "/chat");
+    ASSERT_EQ(SIO_Client_Start(s, &ev.hooks), 0);
+    ASSERT_TRUE(ev.wait_for("- connect"));
+    ASSERT_TRUE(ev.wait_for("/chat connect"));
+
+    int id_hello = -1, id_blob = -1, id_chat = -1;
+    EXPECT_EQ(SIO_Client_Emit(s, mut("hello"), mut("world"), SIO_QOS_HIGH, 1, &id_hello, nullptr), 0);
+    sio_payload args[] = {{mut(R"({"a":[1,"}"]})"), 0}, {mut("x y"), 0}};
+    EXPECT_EQ(SIO_Client_Emit_Ex(s, mut("echo"), args, 2, SIO_QOS_HIGH, 0, nullptr, mut("/chat")), 0);
+    EXPECT_EQ(SIO_Client_Emit(s, mut("ping_me"), nullptr, SIO_QOS_MID, 1, &id_chat, mut("/chat")), 0);
+    char blob[] = {0, 1, '"', static_cast<char>(0xff)};
+    sio_payload bin[] = {{mut("caption"), 0}, {blob, 4}};
+    EXPECT_EQ(SIO_Client_Emit_Ex(s, mut("blob"), bin, 2, SIO_QOS_LOW, 1, &id_blob, nullptr), 0);
+    EXPECT_EQ(SIO_Client_Emit(s, mut("ask"), nullptr, SIO_QOS_HIGH, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(id_hello, 0);
+    EXPECT_EQ(id_chat, 1);
+    EXPECT_EQ(id_blob, 2);
+
+    // Acks on the default namespace and on /chat, and the server asking for one.
+    EXPECT_TRUE(ev.wait_for(R"(- ok {"got":"hello"} #0)"));
+    EXPECT_TRUE(ev.wait_for(R"(/chat ok {"got":"ping_me"} #1)"));
+    EXPECT_TRUE(ev.wait_for(R"(- ok {"got":"blob"} #2)"));
+    EXPECT_TRUE(ev.wait_for("- question q? #0"));
+    EXPECT_TRUE(ev.wait_for(R"(/chat echo {"a":[1,"}"]} x y)"));
+
+    EXPECT_TRUE(server_saw(server, "CONNECT / EIO3"));
+    EXPECT_TRUE(server_saw(server, "CONNECT /chat EIO3"));
+    EXPECT_TRUE(server_saw(server, R"(EVENT / hello "world" +ack)"));
+    EXPECT_TRUE(server_saw(server, R"(EVENT /chat echo {"a":[1,"}"]} "x y")"));
+    EXPECT_TRUE(server_saw(server, R"(EVENT / blob "caption" Buffer:000122ff +ack)")) << server.output();
+    EXPECT_EQ(SIO_Client_Close(s), 0);
+}
+
+TEST(SocketIoClient, ReconnectsAfterKickAndRestartAndResendsByLevel) {
+    auto server = std::make_unique<qbtest::NodePeer>(kServer);
+    const int port = server->port();
+    ASSERT_GT(port, 0) << server->output();
+    Events ev;
+    SIO_Handle s = open_session(port, "/chat");
+    ASSERT_EQ(SIO_Client_Start(s, &ev.hooks), 0);
+    ASSERT_TRUE(ev.wait_for("/chat connect"));
+
+    // The server ends the socket: the session reconnects by itself.
+    EXPECT_EQ(SIO_Client_Emit(s, mut("kick"), nullptr, SIO_QOS_HIGH, 0, nullptr, nullptr), 0);
+    ASSERT_TRUE(ev.wait_for("/chat connect", 2)) << server->output();
+    EXPECT_GE(ev.count("- reconnecting"), 1);
+
+    // The server dies; what is emitted meanwhile waits for the restart.
+    server->process().kill();
+    ASSERT_TRUE(ev.wait_for("- reconnecting", ev.count("- reconnecting") + 1));
+    char blob[] = {'b', 0};
+    sio_payload bin[] = {{blob, 2}};
+    EXPECT_EQ(SIO_Client_Emit(s, mut("low"), nullptr, SIO_QOS_LOW, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(SIO_Client_Emit_Ex(s, mut("mid_bin"), bin, 1, SIO_QOS_MID, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(SIO_Client_Emit(s, mut("chat_high"), mut("c"), SIO_QOS_HIGH, 0, nullptr, mut("/chat")), 0);
+    EXPECT_EQ(SIO_Client_Emit(s, mut("high"), nullptr, SIO_QOS_HIGH, 0, nullptr, nullptr), 0);
+
+    qbtest::NodePeer again(kServer, {"--port", std::to_string(port)});
+    ASSERT_EQ(again.port(), port) << again.output();
+    ASSERT_TRUE(ev.wait_for("/chat connect", 3)) << again.output();
+    ASSERT_TRUE(server_saw(again, "EVENT /chat chat_high")) << again.output();
+    const std::string out = again.output();
+    const size_t high = out.find("EVENT / high"), mid = out.find("EVENT / mid_bin Buffer:6200"),
+                 low = out.find("EVENT / low"), chat = out.find("CONNECT /chat");
+    ASSERT_NE(low, std::string::npos) << out;
+    EXPECT_LT(high, mid) << out;
+    EXPECT_LT(mid, low) << out;
+    EXPECT_LT(chat, out.find("EVENT /chat chat_high")) << out;
+    EXPECT_EQ(SIO_Client_Close(s), 0);
+}
+
+TEST(SocketIoClient, PingsAtTheServersIntervalWhileIdle) {
+    // A client pinging every 10 s would be dropped after 1 + 1 s.
+    qbtest::NodePeer server(kServer, {"--ping-interval", "1000", "--ping-timeout", "1000"});
+    ASSERT_GT(server.port(), 0) << server.output();
+    Events ev;
+    SIO_Handle s = open_session(server.port(), nullptr);
+    ASSERT_EQ(SIO_Client_Start(s, &ev.hooks), 0);
+    ASSERT_TRUE(ev.wait_for("- connect"));
+    os_msleep(4500);
+    EXPECT_GE(qbtest::count_of(server.output(), "PING "), 3) << server.output();
+    EXPECT_EQ(server.output().find("DISCONNECT"), std::string::npos) << server.output();
+    EXPECT_EQ(ev.count("- disconnect"), 0);
+    EXPECT_EQ(SIO_Client_Close(s), 0);
+}
+
+TEST(SocketIoClient, GivesUpAfterAttemptsPlusTwoAndRefusesEmits) {
+    const int port = qbtest::free_loopback_port();
+    Events ev;
+    SIO_Handle s = open_session(port, nullptr, {1, 0, 100, 1100, 600000});
+    std::string log = qbtest::capture_stdout([&] {
+        ASSERT_EQ(SIO_Client_Start(s, &ev.hooks), 0);
+        ASSERT_TRUE(ev.wait_for("- connect_error"));
+    });
+    EXPECT_EQ(ev.count("- reconnecting"), 2);
+    EXPECT_EQ(ev.seen.back(), "- connect_error");
+    EXPECT_EQ(ev.seen[ev.seen.size() - 2], "- reconnect_failed");
+    EXPECT_NE(log.find("retry after: 100 ms"), std::string::npos) << log;
+    EXPECT_NE(log.find("retry after: 1100 ms"), std::string::npos) << log;
+    EXPECT_EQ(SIO_Client_Emit(s, mut("late"), nullptr, SIO_QOS_HIGH, 0, nullptr, nullptr), -1);
+    EXPECT_EQ(SIO_Client_Close(s), 0);
+}
+
+}  // namespace
