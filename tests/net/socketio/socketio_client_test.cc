@@ -4,57 +4,20 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "sdk_os.h"
 #include "support/node_peer.h"
 #include "support/redis_server.h"
 #include "support/test_support.h"
+#include "net/socketio/sio_recorder.h"
 
 namespace {
 using qbtest::mut;
 const std::string kServer = QB_TEST_SOURCE_DIR "/support/node/sio_server.js";
 
-// Every hook call as one line: namespace (or -), event (or -), arguments, #id.
-struct Events {
-    std::mutex mu;
-    std::condition_variable cv;
-    std::vector<std::string> seen;
-    sio_client_cb_param hooks{};
-
-    Events() {
-        hooks.onevent = [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, void* u) {
-            static_cast<Events*>(u)->add(ns, ev, p, n, -1);
-        };
-        hooks.onack = [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, int id, void* u) {
-            static_cast<Events*>(u)->add(ns, ev, p, n, id);
-        };
-        hooks.user = this;
-    }
-    void add(const char* ns, const char* ev, sio_payload* p, int n, int id) {
-        std::string line = std::string(ns ? ns : "-") + " " + (ev ? ev : "-");
-        for (int k = 0; k < n; k++) line += std::string(" ") + p[k].message;
-        if (id >= 0) line += " #" + std::to_string(id);
-        std::lock_guard<std::mutex> l(mu);
-        seen.push_back(line);
-        cv.notify_all();
-    }
-    int count(const std::string& line) {
-        std::lock_guard<std::mutex> l(mu);
-        return static_cast<int>(std::count(seen.begin(), seen.end(), line));
-    }
-    // Waits until line has been seen n times.
-    bool wait_for(const std::string& line, int n = 1, int seconds = 20) {
-        std::unique_lock<std::mutex> l(mu);
-        return cv.wait_for(l, std::chrono::seconds(seconds),
-                           [&] { return std::count(seen.begin(), seen.end(), line) >= n; });
-    }
-};
+using Events = qbtest::SioRecorder;
 
 // Polls the server's output until it holds needle.
 bool server_saw(qbtest::NodePeer& server, const std::string& needle, int seconds = 20) {
