@@ -6,6 +6,8 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "sdk_os.h"
 #include "support/node_peer.h"
@@ -108,36 +110,84 @@ TEST(SocketIoClient, ReconnectsAfterKickAndRestartAndResendsByLevel) {
     EXPECT_EQ(SIO_Client_Close(s), 0);
 }
 
-TEST(SocketIoClient, PingsAtTheServersIntervalWhileIdle) {
-    // A client pinging every 10 s would be dropped after 1 + 1 s.
+TEST(SocketIoClient, PingsAtTheServersIntervalWhileIdleOnEachSession) {
+    // A client pinging every 10 s, or one whose clock another session resets, is dropped after 1 + 1 s.
     qbtest::NodePeer server(kServer, {"--ping-interval", "1000", "--ping-timeout", "1000"});
+    ASSERT_GT(server.port(), 0) << server.output();
+    Events ev1, ev2;
+    SIO_Handle s1 = open_session(server.port(), nullptr);
+    SIO_Handle s2 = open_session(server.port(), nullptr);
+    ASSERT_EQ(SIO_Client_Start(s1, &ev1.hooks), 0);
+    ASSERT_EQ(SIO_Client_Start(s2, &ev2.hooks), 0);
+    ASSERT_TRUE(ev1.wait_for("- connect"));
+    ASSERT_TRUE(ev2.wait_for("- connect"));
+    os_msleep(4500);
+    EXPECT_GE(qbtest::count_of(server.output(), "PING "), 6) << server.output();
+    EXPECT_GE(ev1.count("- pong"), 3);
+    EXPECT_GE(ev2.count("- pong"), 3);
+    EXPECT_EQ(server.output().find("DISCONNECT"), std::string::npos) << server.output();
+    EXPECT_EQ(ev1.count("- disconnect") + ev2.count("- disconnect"), 0);
+    EXPECT_EQ(SIO_Client_Close(s1), 0);
+    EXPECT_EQ(SIO_Client_Close(s2), 0);
+}
+
+TEST(SocketIoClient, ConcurrentBinaryEmitsKeepTheirAttachments) {
+    qbtest::NodePeer server(kServer);
     ASSERT_GT(server.port(), 0) << server.output();
     Events ev;
     SIO_Handle s = open_session(server.port(), nullptr);
     ASSERT_EQ(SIO_Client_Start(s, &ev.hooks), 0);
     ASSERT_TRUE(ev.wait_for("- connect"));
-    os_msleep(4500);
-    EXPECT_GE(qbtest::count_of(server.output(), "PING "), 3) << server.output();
-    EXPECT_EQ(server.output().find("DISCONNECT"), std::string::npos) << server.output();
-    EXPECT_EQ(ev.count("- disconnect"), 0);
+    constexpr int kThreads = 4, kEach = 40;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; i++) {
+                std::string tag = std::to_string(t) + "-" + std::to_string(i);
+                sio_payload args[] = {{mut(tag.c_str()), 0}, {tag.data(), static_cast<int>(tag.size())}};
+                EXPECT_EQ(SIO_Client_Emit_Ex(s, mut("bin"), args, 2, SIO_QOS_LOW, 0, nullptr, nullptr), 0);
+            }
+        });
+    for (auto& th : threads) th.join();
+    ASSERT_TRUE(server_saw(server, "EVENT / bin \"" + std::to_string(kThreads - 1) + "-" + std::to_string(kEach - 1)));
+    os_msleep(200);
+    const std::string out = server.output();
+    for (int t = 0; t < kThreads; t++)
+        for (int i = 0; i < kEach; i++) {
+            std::string tag = std::to_string(t) + "-" + std::to_string(i), hex;
+            for (unsigned char c : tag) hex += "0123456789abcdef"[c >> 4], hex += "0123456789abcdef"[c & 15];
+            EXPECT_EQ(qbtest::count_of(out, "EVENT / bin \"" + tag + "\" Buffer:" + hex + "\n"), 1) << tag;
+        }
     EXPECT_EQ(SIO_Client_Close(s), 0);
 }
 
-TEST(SocketIoClient, GivesUpAfterAttemptsPlusTwoAndRefusesEmits) {
+TEST(SocketIoClient, GivesUpByAttemptsOrByTimeoutAndRefusesEmits) {
     const int port = qbtest::free_loopback_port();
-    Events ev;
-    SIO_Handle s = open_session(port, nullptr, {1, 0, 100, 1100, 600000});
+    Events by_attempts, by_timeout, unresolved;
+    // attempts 0: gives up at the second failure; timeout 1150: pauses 100 + 1100 exceed it at the second too.
+    SIO_Handle a = open_session(port, nullptr, {1, 0, 100, 1100, 600000});
+    SIO_Handle t = open_session(port, nullptr, {1, 50, 100, 1100, 1150});
+    // A first client that cannot even be created still leads to reconnection.
+    SIO_Handle u = SIO_Client_Init(mut("no-such-host.invalid"), port, nullptr, nullptr, nullptr, {1, 0, 100, 100, 600000});
     std::string log = qbtest::capture_stdout([&] {
-        ASSERT_EQ(SIO_Client_Start(s, &ev.hooks), 0);
-        ASSERT_TRUE(ev.wait_for("- connect_error"));
+        ASSERT_EQ(SIO_Client_Start(a, &by_attempts.hooks), 0);
+        ASSERT_EQ(SIO_Client_Start(t, &by_timeout.hooks), 0);
+        ASSERT_EQ(SIO_Client_Start(u, &unresolved.hooks), 0);
+        ASSERT_TRUE(by_attempts.wait_for("- connect_error"));
+        ASSERT_TRUE(by_timeout.wait_for("- connect_error"));
+        ASSERT_TRUE(unresolved.wait_for("- connect_error"));
     });
-    EXPECT_EQ(ev.count("- reconnecting"), 2);
-    EXPECT_EQ(ev.seen.back(), "- connect_error");
-    EXPECT_EQ(ev.seen[ev.seen.size() - 2], "- reconnect_failed");
-    EXPECT_NE(log.find("retry after: 100 ms"), std::string::npos) << log;
-    EXPECT_NE(log.find("retry after: 1100 ms"), std::string::npos) << log;
-    EXPECT_EQ(SIO_Client_Emit(s, mut("late"), nullptr, SIO_QOS_HIGH, 0, nullptr, nullptr), -1);
-    EXPECT_EQ(SIO_Client_Close(s), 0);
+    for (Events* ev : {&by_attempts, &by_timeout}) {
+        EXPECT_EQ(ev->count("- reconnecting"), 2);
+        ASSERT_GE(ev->seen.size(), 2u);
+        EXPECT_EQ(ev->seen.back(), "- connect_error");
+        EXPECT_EQ(ev->seen[ev->seen.size() - 2], "- reconnect_failed");
+    }
+    EXPECT_EQ(unresolved.count("- reconnecting"), 2);
+    EXPECT_EQ(qbtest::count_of(log, "retry after: 100 ms"), 4) << log;
+    EXPECT_EQ(qbtest::count_of(log, "retry after: 1100 ms"), 2) << log;
+    EXPECT_EQ(SIO_Client_Emit(a, mut("late"), nullptr, SIO_QOS_HIGH, 0, nullptr, nullptr), -1);
+    for (SIO_Handle s : {a, t, u}) EXPECT_EQ(SIO_Client_Close(s), 0);
 }
 
 }  // namespace
