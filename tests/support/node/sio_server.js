@@ -7,7 +7,7 @@
 //   echo ...args   emits "echo" back with the same arguments
 //   ask            emits "question" asking for an acknowledgement
 //   kick           disconnects the socket from the server side
-//   count          counted, not printed (benchmarks); acknowledged with the running total
+//   count          counted, not printed (benchmarks); acknowledged with the running total as text
 // Any event sent with an acknowledgement is answered with ("ok", {"got": event}).
 "use strict";
 const http = require("http");
@@ -45,7 +45,7 @@ for (const name of ["/", "/chat"]) {
       const ack = typeof args[args.length - 1] === "function" ? args.pop() : null;
       if (event === "count") {
         counted++;
-        if (ack) ack(counted);
+        if (ack) ack(String(counted));
         return;
       }
       console.log("EVENT", name, event, args.map(show).join(" ") + (ack ? " +ack" : ""));
