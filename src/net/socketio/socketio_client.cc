@@ -85,7 +85,8 @@ bool start_client(sio_context* ctx) {
     return client != nullptr;
 }
 
-void restart_client(sio_context* ctx) {
+// Detached first, so hooks it still runs while stopping are ignored.
+void stop_client(sio_context* ctx) {
     WS_Handle old;
     {
         std::lock_guard<std::mutex> lock(ctx->mu);
@@ -95,7 +96,6 @@ void restart_client(sio_context* ctx) {
         ctx->websocket_connected = 0;
     }
     if (old) WS_Client_Stop(old);
-    start_client(ctx);
 }
 
 void ping_clock(sio_context* ctx) {
@@ -139,7 +139,8 @@ void reconnect_loop(sio_context* ctx) {
         lock.unlock();
         LOGD(TAG, "SocketIO Start reconnect process");
         qb::sio::report(ctx, nullptr, "reconnecting", nullptr, 0);
-        restart_client(ctx);
+        stop_client(ctx);
+        start_client(ctx);
         lock.lock();
         if (!pause(ctx, lock, kAttemptWaitMs)) break;
         if (ctx->websocket_connected) {
@@ -325,15 +326,7 @@ QB_API int SIO_Client_Close(SIO_Handle session) {
     else
         SIO_Client_Stop(ctx);
     if (ctx->ping_thread.joinable()) ctx->ping_thread.join();
-    WS_Handle client;
-    {
-        std::lock_guard<std::mutex> lock(ctx->mu);
-        client = ctx->client;
-        ctx->client = nullptr;
-        ctx->ws = nullptr;
-        ctx->websocket_connected = 0;
-    }
-    if (client) WS_Client_Stop(client);
+    stop_client(ctx);
     free_session(ctx);
     LOGD(TAG, "SIO Exited.");
     return 0;
