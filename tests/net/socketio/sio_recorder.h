@@ -18,17 +18,15 @@ struct SioRecorder {
     std::mutex mu;
     std::condition_variable cv;
     std::vector<std::string> seen;
-    sio_client_cb_param hooks{};
-
-    SioRecorder() {
-        hooks.onevent = [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, void* u) {
+    sio_client_cb_param hooks{
+        [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, void* u) {
             static_cast<SioRecorder*>(u)->add(ns, ev, p, n, -1);
-        };
-        hooks.onack = [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, int id, void* u) {
+        },
+        [](SIO_Handle, char* ns, char* ev, sio_payload* p, int n, int id, void* u) {
             static_cast<SioRecorder*>(u)->add(ns, ev, p, n, id);
-        };
-        hooks.user = this;
-    }
+        },
+        this};
+
     void add(const char* ns, const char* ev, sio_payload* p, int n, int id) {
         std::string line = std::string(ns ? ns : "-") + " " + (ev ? ev : "-");
         for (int k = 0; k < n; k++) line += std::string(" ") + p[k].message;
@@ -41,16 +39,14 @@ struct SioRecorder {
         std::lock_guard<std::mutex> l(mu);
         return static_cast<int>(std::count(seen.begin(), seen.end(), line));
     }
-    // Takes what was recorded so far.
     std::vector<std::string> take() {
         std::lock_guard<std::mutex> l(mu);
         return std::exchange(seen, {});
     }
-    // Waits until line has been seen n times.
-    bool wait_for(const std::string& line, int n = 1, int seconds = 20) {
+    bool wait_for(const std::string& line, int times = 1) {
         std::unique_lock<std::mutex> l(mu);
-        return cv.wait_for(l, std::chrono::seconds(seconds),
-                           [&] { return std::count(seen.begin(), seen.end(), line) >= n; });
+        return cv.wait_for(l, std::chrono::seconds(20),
+                           [&] { return std::count(seen.begin(), seen.end(), line) >= times; });
     }
 };
 
