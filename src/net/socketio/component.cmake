@@ -1,0 +1,2 @@
+qb_component(ENABLE_SOCKETIO_CLIENT
+  HEADERS socketio_client.h socketio_def.h)
