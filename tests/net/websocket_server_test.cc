@@ -223,11 +223,9 @@ TEST(WebSocketServer, SendsFromOtherThreadsAndStopsWhileAClientIsConnected) {
     EchoServer es;
     ASSERT_NE(es.server, nullptr);
     static std::atomic<int> stop_rc{1};
-    static WS_Server_Handle server;
-    server = es.server;
     es.param.callback = [](void*, ws_callback_type, char* d, int n, void* user) {
         auto* self = static_cast<EchoServer*>(user);
-        if (std::string(d, n) == "stop") stop_rc = WS_Server_Stop(server);
+        if (std::string(d, n) == "stop") stop_rc = WS_Server_Stop(self->server);
         std::lock_guard<std::mutex> l(self->mu);
         self->msgs.push_back({WS_CB_TEXT, std::string(d, n), true});
     };
