@@ -58,6 +58,7 @@ QB_API char* exec_cmd_with_result(char* cmd) {
     }
     memset(result, 0, sizeof result);
     size_t held = 0;
+    bool cut_off = false;
     char piece[BUFSIZE];
     while (fgets(piece, sizeof piece, pipe)) {
         size_t len = strlen(piece);
@@ -66,17 +67,15 @@ QB_API char* exec_cmd_with_result(char* cmd) {
         if (held + BUFSIZE > EXEC_CMD_BUFFER) {
             LOGD(TAG, "Result too much, end");
             // Past the budget the closed pipe ends the command, which then
-            // counts as failed.
-            if (!drain(pipe)) LOGD(TAG, "Output goes on, closing the pipe");
+            // counts as failed whatever its status.
+            cut_off = !drain(pipe);
+            if (cut_off) LOGD(TAG, "Output goes on, closing the pipe");
             break;
         }
     }
     int status = pclose(pipe);
-    if (status != 0) {
-        LOGE(TAG, "program returns error");
-        return nullptr;
-    }
-    return result;
+    if (status != 0) LOGE(TAG, "program returns error");
+    return status == 0 && !cut_off ? result : nullptr;
 }
 
 }  // extern "C"
