@@ -23,7 +23,9 @@ typedef void* Qb_mq_fake;
 QB_API Qb_mq_impl qb_mq_fake_init(void);
 QB_API int qb_mq_fake_register_callback(Qb_mq mq, qb_mq_callback cb, void* user, void* parent);
 QB_API int qb_mq_fake_send(Qb_mq_fake mq, char* output_port_name, char* output_data, char* uuid);
-/* Must not be called from the queue's own callback (it waits for the server's thread). */
+/* Called from the queue's own callback, the server stops (releasing the port)
+ * and the handle is freed once the callback has returned; no further message
+ * reaches the callback. */
 QB_API int qb_mq_fake_deinit(Qb_mq_fake mq);
 
 QB_END_DECLS

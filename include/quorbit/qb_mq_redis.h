@@ -21,6 +21,9 @@ QB_API int qb_mq_redis_send(Qb_mq_impl handle, char* output_port_name, char* out
  * Called from the queue's own callback, the thread stops and frees the handle
  * once the callback returns. */
 QB_API int qb_mq_redis_deinit(Qb_mq_impl handle);
+/* The receive thread's body (arg: the backend handle); qb_mq_redis_init
+ * starts it. Returns NULL once the handle is stopped. */
+QB_API void* quorbit_mq_recv_thread(void* arg);
 
 QB_END_DECLS
 

@@ -38,7 +38,9 @@ QB_API Timer2_Action sdk_timer2_add_handler_oneshot(Timer2_Handle hdl, time_t se
  * must not be used afterwards. 0, or -1 for a null handle or action. */
 QB_API int sdk_timer2_del_handler(Timer2_Handle hdl, Timer2_Action action);
 /* Waits up to 10 s for the actions to be deleted, stops the watcher, frees
- * any actions still registered and the handle. 0, or -1 for a null handle. */
+ * any actions still registered and the handle. 0, or -1 for a null handle.
+ * Called from a handler, it returns at once: no further handler runs, and
+ * the watcher frees everything once the handler has returned. */
 QB_API int sdk_timer2_deinit(Timer2_Handle hdl);
 
 QB_END_DECLS

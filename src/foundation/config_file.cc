@@ -172,8 +172,10 @@ json_object* add_string(json_object* arr_or_obj, const char* key, const char* va
 }
 
 // Where a file write goes: a regular file (or a link to one) is replaced by a
-// finished temp file so that a failed write leaves the old text in place;
-// devices, fifos and anything unusual are written in place as before.
+// finished temp file so that a failed write leaves the old text in place.
+// The replace is taken only where it changes nothing else; devices, fifos,
+// files with further names and files the write could not keep as they are
+// are written in place.
 struct WritePlan {
     bool replace = false;
     std::string target;  // the path that is renamed over
@@ -200,13 +202,32 @@ WritePlan plan_write(const char* file_name) {
         if (stat(plan.target.c_str(), &st) != 0) return plan;
     }
     if (!S_ISREG(st.st_mode)) return plan;
+    // A writable directory is no leave to write a read-only file: the file
+    // itself must accept the open that writing in place would make.
+    int fd = open(plan.target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return plan;
+    bool usable = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    // Other names of a hard-linked file would keep the old text.
+    if (!usable || st.st_nlink != 1) return plan;
     plan.replace = true;
     plan.old = st;
     plan.had_old = true;
     return plan;
 }
 
-// Opens a fresh file next to the target; -1 when the directory refuses one.
+// The temp file must end up with the old file's owner, group and mode; an
+// ordinary user cannot give a file away, so someone else's file is written
+// in place instead.
+bool keeps_owner_and_mode(int fd, const struct stat& old) {
+    struct stat now;
+    if (fchown(fd, old.st_uid, old.st_gid) != 0 || fchmod(fd, old.st_mode & 07777) != 0 || fstat(fd, &now) != 0)
+        return false;
+    return now.st_uid == old.st_uid && now.st_gid == old.st_gid && (now.st_mode & 07777) == (old.st_mode & 07777);
+}
+
+// Opens a fresh file next to the target; -1 when the directory refuses one
+// or the file could not be given the old one's owner and mode.
 int create_temp(const WritePlan& plan, std::string& temp_name) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -216,11 +237,10 @@ int create_temp(const WritePlan& plan, std::string& temp_name) {
         // 0666 lets the umask decide, as fopen would for a new file.
         int fd = open(temp_name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
-            if (plan.had_old) {
-                if (fchown(fd, plan.old.st_uid, plan.old.st_gid) != 0) {
-                    // Not permitted for ordinary users; the file then belongs to us.
-                }
-                fchmod(fd, plan.old.st_mode & 07777);
+            if (plan.had_old && !keeps_owner_and_mode(fd, plan.old)) {
+                close(fd);
+                unlink(temp_name.c_str());
+                return -1;
             }
             return fd;
         }
@@ -237,37 +257,40 @@ bool write_and_close(FILE* f, const std::string& text, bool sync) {
     return ok;
 }
 
-int write_file(config_handle* h, const char* file_name) {
-    WritePlan plan = plan_write(file_name);
+// 1 replaced, 0 not possible here (write in place), -1 the write failed.
+int replace_file(const WritePlan& plan, const std::string& text) {
     std::string temp_name;
-    FILE* f = nullptr;
-    if (plan.replace) {
-        int fd = create_temp(plan, temp_name);
-        if (fd >= 0) {
-            f = fdopen(fd, "wb");
-            if (!f) {
-                close(fd);
-                unlink(temp_name.c_str());
-            }
-        }
-    }
-    // A directory that refuses a temp file may still hold a writable target.
-    const bool in_place = f == nullptr;
-    if (in_place) f = fopen(file_name, "wb+");
+    int fd = create_temp(plan, temp_name);
+    if (fd < 0) return 0;
+    FILE* f = fdopen(fd, "wb");
     if (!f) {
-        LOGE(TAG, "Config file Open failed: %s", file_name);
+        close(fd);
+        unlink(temp_name.c_str());
+        return 0;
+    }
+    if (!write_and_close(f, text, true)) {
+        unlink(temp_name.c_str());
         return -1;
     }
+    if (rename(temp_name.c_str(), plan.target.c_str()) == 0) return 1;
+    unlink(temp_name.c_str());
+    return 0;
+}
+
+int write_file(config_handle* h, const char* file_name) {
+    const WritePlan plan = plan_write(file_name);
     std::string text;
-    bool ok = render(h, text);
-    if (!ok) {
-        fclose(f);
-    } else {
-        ok = write_and_close(f, text, !in_place);
+    int rc = render(h, text) ? 0 : -1;
+    if (rc == 0 && plan.replace) rc = replace_file(plan, text);
+    if (rc == 0) {
+        FILE* f = fopen(file_name, "wb+");
+        if (!f) {
+            LOGE(TAG, "Config file Open failed: %s", file_name);
+            return -1;
+        }
+        rc = write_and_close(f, text, false) ? 1 : -1;
     }
-    if (ok && !in_place && rename(temp_name.c_str(), plan.target.c_str()) != 0) ok = false;
-    if (!ok) {
-        if (!in_place) unlink(temp_name.c_str());
+    if (rc < 0) {
         LOGE(TAG, "Config file write failed: %s", file_name);
         return -1;
     }

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "foundation/env_lock.h"
+#include "foundation/thread_name.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 
@@ -39,6 +40,12 @@ char* format_now(char (&buf)[64], const char* format) {
     return buf;
 }
 }  // namespace
+
+void qb::name_thread(pthread_t th, const char* name) {
+    char short_name[16];
+    snprintf(short_name, sizeof short_name, "%s", name);
+    pthread_setname_np(th, short_name);
+}
 
 extern "C" {
 
@@ -100,11 +107,7 @@ QB_API int os_start_thread(os_thread_function func, char* thread_name, void* arg
         LOGE(TAG, "Can't create thread %s:[%s]", thread_name ? thread_name : "", strerror_r(rc, err, sizeof err));
         return -1;
     }
-    if (thread_name && thread_name[0]) {
-        char short_name[16];
-        snprintf(short_name, sizeof short_name, "%s", thread_name);
-        pthread_setname_np(th, short_name);
-    }
+    if (thread_name && thread_name[0]) qb::name_thread(th, thread_name);
     pthread_detach(th);
     LOGV(TAG, "Thread [%s] created successfully", thread_name ? thread_name : "");
     return 0;

@@ -61,6 +61,19 @@ void fire(timed_action* a) {
     }
 }
 
+// Once the watcher has ended: the actions never deleted, then the notifier.
+void release(timed_action_notifier* n) {
+    list_head *pos, *tmp;
+    list_for_each_safe(pos, tmp, &n->actions) {
+        list_del(pos);
+        close_action(list_entry(pos, timed_action, node));
+        n->timers.fetch_sub(1);
+    }
+    close(n->epfd);
+    delete n;
+    LOGV(TAG, "Timer2 Exit");
+}
+
 void* watcher(void* arg) {
     auto* n = static_cast<timed_action_notifier*>(arg);
     auto* events = static_cast<struct epoll_event*>(calloc(MAX_TIMED_ACTIONS, sizeof(struct epoll_event)));
@@ -75,7 +88,8 @@ void* watcher(void* arg) {
             if (errno != EINTR) LOGE(TAG, "Errno=%d", errno);
             continue;
         }
-        for (int i = 0; i < ready; i++) {
+        // A handler that deinited the service ends the batch: later actions' arguments may be gone.
+        for (int i = 0; i < ready && n->thread_running.load() != 0; i++) {
             auto* a = static_cast<timed_action*>(events[i].data.ptr);
             if (a->stopped.load()) {
                 teardown(n, a);
@@ -86,6 +100,7 @@ void* watcher(void* arg) {
     }
     n->thread_exit.store(1);
     free(events);
+    if (n->release_on_exit) release(n);
     return nullptr;
 }
 
@@ -194,6 +209,14 @@ QB_API int sdk_timer2_deinit(Timer2_Handle hdl) {
         LOGE(TAG, "Null handle");
         return -1;
     }
+    if (pthread_equal(pthread_self(), hdl->th)) {
+        // From a handler: the watcher cannot wait for itself, so it stops
+        // once the handler returns and releases everything on its way out.
+        hdl->release_on_exit = true;
+        hdl->thread_running.store(0);
+        pthread_detach(hdl->th);
+        return 0;
+    }
     for (int waited = 0; waited < kDeinitWaitMs && hdl->timers.load() > 0; waited += kDeinitStepMs) {
         os_msleep(kDeinitStepMs);
     }
@@ -201,16 +224,7 @@ QB_API int sdk_timer2_deinit(Timer2_Handle hdl) {
     if (left > 0) LOGD(TAG, "need delete all timers, current left=%d", left);
     hdl->thread_running.store(0);
     pthread_join(hdl->th, nullptr);
-    // The watcher is gone: release what was never deleted, so no descriptor leaks.
-    list_head *pos, *tmp;
-    list_for_each_safe(pos, tmp, &hdl->actions) {
-        list_del(pos);
-        close_action(list_entry(pos, timed_action, node));
-        hdl->timers.fetch_sub(1);
-    }
-    close(hdl->epfd);
-    delete hdl;
-    LOGV(TAG, "Timer2 Exit");
+    release(hdl);
     return 0;
 }
 

@@ -42,6 +42,8 @@ struct timed_action_notifier {
     std::atomic<int> thread_running{0};
     std::atomic<int> thread_exit{0};
     std::atomic<int> timers{0};
+    // Set when a handler deinited the service; the watcher then frees the handle.
+    bool release_on_exit = false;  // watcher thread only
     // Every live action, so deinit can release the ones never deleted.
     std::mutex actions_mutex;
     list_head actions;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "foundation/thread_name.h"
 #include "net/ws_common.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
@@ -156,7 +157,7 @@ int client_event(lws* wsi, lws_callback_reasons reason, void* user, void* in, si
 }
 
 void service_thread(ws_context* ctx) {
-    pthread_setname_np(pthread_self(), "websocket_client_thread");
+    qb::name_thread(pthread_self(), "websocket_client_thread");
     ctx->service_id = std::this_thread::get_id();
     while (!ctx->disconnected) {
         lws_service(ctx->lws_ctx, 1000);

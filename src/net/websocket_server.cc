@@ -12,6 +12,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "net/websocket_server_internal.h"
 #include "net/ws_common.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
@@ -31,8 +32,12 @@ struct ws_context {
     std::atomic<int> thread_stopped;
     std::thread thread;
     std::atomic<std::thread::id> service_id;
-    std::mutex lws_lock;  // guards lws between Stop and the end of the service loop
+    std::mutex lws_lock;  // guards lws between Stop and the end of the service loop, and thread at Start
     int port;
+    // A stop asked for from a hook: the service thread finishes it and frees the server.
+    bool release_on_exit = false;  // service thread only
+    void (*on_stopped)(void*) = nullptr;
+    void* on_stopped_arg = nullptr;
 };
 
 struct ws_context_per_session_data {
@@ -161,7 +166,11 @@ int server_event(lws* wsi, lws_callback_reasons reason, void* user, void* in, si
 }
 
 void service_loop(ws_context* ctx) {
-    ctx->service_id = std::this_thread::get_id();
+    {
+        // Waits until Start has stored the thread, which a stop from a hook detaches.
+        std::lock_guard<std::mutex> lock(ctx->lws_lock);
+        ctx->service_id = std::this_thread::get_id();
+    }
     while (ctx->thread_running) lws_service(ctx->lws, 1000);
     // Unpublished first, so Stop never wakes a context being destroyed.
     lws_context* lc;
@@ -172,9 +181,29 @@ void service_loop(ws_context* ctx) {
     }
     lws_context_destroy(lc);
     ctx->thread_stopped = 1;
+    if (ctx->release_on_exit) {
+        ctx->thread.detach();
+        if (ctx->on_stopped) ctx->on_stopped(ctx->on_stopped_arg);
+        os_free(ctx->protocols);
+        delete ctx;
+    }
 }
 
 }  // namespace
+
+namespace qb::ws {
+
+bool server_stop_after_hook(WS_Server_Handle server, void (*on_stopped)(void*), void* arg) {
+    auto* ctx = static_cast<ws_context*>(server);
+    if (!ctx || std::this_thread::get_id() != ctx->service_id.load()) return false;
+    ctx->on_stopped = on_stopped;
+    ctx->on_stopped_arg = arg;
+    ctx->release_on_exit = true;
+    ctx->thread_running = 0;
+    return true;
+}
+
+}  // namespace qb::ws
 
 extern "C" {
 
@@ -204,6 +233,7 @@ QB_API WS_Server_Handle WS_Server_Start(int port, ws_server_cb_param* param) {
     ctx->thread_running = 1;
     ctx->thread_stopped = 0;
     try {
+        std::lock_guard<std::mutex> lock(ctx->lws_lock);
         ctx->thread = std::thread(service_loop, ctx);
     } catch (...) {
         LOGE(TAG, "Thread Create failed");

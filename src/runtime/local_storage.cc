@@ -102,17 +102,19 @@ bool tmp_path(const char* url, const char* filename, char (&path)[kPathSize]) {
     return build_path(TAG, path, sizeof path, "%s/%s/%s", root, url, filename);
 }
 
-// root + "/" + path for the extra file operations.
-bool rooted(const char* rel, char (&path)[kPathSize]) {
+// root + "/" + path for the extra file operations. "" names the root itself,
+// which the queries accept and the operations that change things refuse.
+bool rooted(const char* rel, char (&path)[kPathSize], bool root_itself_ok = false) {
     const char* root = get_temp_dir();
-    if (!root || !qb::storage::check_relative(TAG, rel)) return false;
+    if (!root) return false;
+    if (!(root_itself_ok && rel && !*rel) && !qb::storage::check_relative(TAG, rel)) return false;
     return build_path(TAG, path, sizeof path, "%s/%s", root, rel);
 }
 
 bool is_type(const char* rel, mode_t type) {
     char path[kPathSize];
     struct stat st;
-    return rooted(rel, path) && stat(path, &st) == 0 && (st.st_mode & S_IFMT) == type;
+    return rooted(rel, path, true) && stat(path, &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
 // ls_copy joins without a separator; that join must not name a sibling of
@@ -285,7 +287,7 @@ QB_API int ls_get_storage_md5(LS_Handle hdl, char* path, char* digest) {
 
 QB_API int ls_get_storage_size(LS_Handle hdl, char* path, int* size) {
     char full[kPathSize];
-    if (!size || !rooted(path, full)) return -1;
+    if (!size || !rooted(path, full, true)) return -1;
     *size = File_Len(full);
     return 0;
 }

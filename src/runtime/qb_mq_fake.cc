@@ -6,8 +6,10 @@
 #include <json-c/json.h>
 
 #include <mutex>
+#include <new>
 
 #include "json_easy.h"
+#include "net/websocket_server_internal.h"
 #include "qb_mq_impl.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
@@ -17,11 +19,15 @@ namespace {
 constexpr const char* TAG = "QUORBIT_MQ_FAKE";
 
 struct quorbit_mq_fake_handle {
-    qb_mq_callback cb;
-    void* parent;
-    void* user;
-    WS_Server_Handle ws_server;
-    ws_server_cb_param* param;
+    qb_mq_callback cb = nullptr;
+    void* parent = nullptr;
+    void* user = nullptr;
+    WS_Server_Handle ws_server = nullptr;
+    ws_server_cb_param* param = nullptr;
+    // cb, parent, user and stopping are read by the server's thread while
+    // the component may be registering or stopping.
+    std::mutex cb_lock;
+    bool stopping = false;
 };
 
 std::mutex g_ws_lock;
@@ -43,21 +49,34 @@ void ws_close(void* handle) {
 void ws_server_callback(void*, ws_callback_type type, char* data, int, void* user) {
     if (type != WS_CB_TEXT) return;
     auto* mq = static_cast<quorbit_mq_fake_handle*>(user);
+    qb_mq_callback cb;
+    void* parent;
+    void* cb_user;
+    {
+        std::lock_guard<std::mutex> lock(mq->cb_lock);
+        // Messages of the pass in which the callback deinited the queue.
+        if (mq->stopping) return;
+        cb = mq->cb;
+        parent = mq->parent;
+        cb_user = mq->user;
+    }
     json_object* root = data ? json_tokener_parse(data) : nullptr;
-    json_object* port = nullptr;
-    json_object* message = nullptr;
-    bool ok = root && json_object_is_type(root, json_type_object) &&
-              json_object_object_get_ex(root, "port", &port) && json_object_is_type(port, json_type_string) &&
-              json_object_object_get_ex(root, "message", &message) &&
-              json_object_is_type(message, json_type_string) && mq && mq->cb;
-    if (ok) {
+    // A member that is not a string is passed on as its JSON text.
+    char* port = root ? Json_get_str(root, const_cast<char*>("port")) : nullptr;
+    char* message = root ? Json_get_str(root, const_cast<char*>("message")) : nullptr;
+    if (port && message && cb) {
         char request_id[] = "test_uuid";
-        mq->cb(mq->parent, const_cast<char*>(json_object_get_string(port)),
-               const_cast<char*>(json_object_get_string(message)), request_id, mq->user);
+        cb(parent, port, message, request_id, cb_user);
     } else {
         LOGE(TAG, "Received [port NULL] or [message NULL] or [no Callback]");
     }
     if (root) json_object_put(root);
+}
+
+void release(void* handle) {
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(handle);
+    os_free(mq->param);
+    delete mq;
 }
 
 const qb_mq_impl_t mq_fake_impl = {qb_mq_fake_init, qb_mq_fake_register_callback, qb_mq_fake_send,
@@ -67,10 +86,10 @@ const qb_mq_impl_t mq_fake_impl = {qb_mq_fake_init, qb_mq_fake_register_callback
 extern "C" {
 
 QB_API Qb_mq_impl qb_mq_fake_init(void) {
-    auto* mq = static_cast<quorbit_mq_fake_handle*>(os_zalloc(sizeof(quorbit_mq_fake_handle)));
+    auto* mq = new (std::nothrow) quorbit_mq_fake_handle;
     auto* param = static_cast<ws_server_cb_param*>(os_zalloc(sizeof(ws_server_cb_param)));
     if (!mq || !param) {
-        os_free(mq);
+        delete mq;
         os_free(param);
         return nullptr;
     }
@@ -91,6 +110,7 @@ QB_API int qb_mq_fake_register_callback(Qb_mq handle, qb_mq_callback cb, void* u
         LOGE(TAG, "Null handle");
         return -1;
     }
+    std::lock_guard<std::mutex> lock(mq->cb_lock);
     mq->cb = cb;
     mq->user = user;
     mq->parent = parent;
@@ -122,9 +142,15 @@ QB_API int qb_mq_fake_deinit(Qb_mq_fake handle) {
         return -1;
     }
     LOGD(TAG, "Fake MQ Deinit");
+    {
+        std::lock_guard<std::mutex> lock(mq->cb_lock);
+        mq->stopping = true;
+    }
+    // From the callback the server cannot stop yet: it stops, and the handle
+    // goes, once the callback has returned.
+    if (mq->ws_server && qb::ws::server_stop_after_hook(mq->ws_server, release, mq)) return 0;
     if (mq->ws_server) WS_Server_Stop(mq->ws_server);
-    os_free(mq->param);
-    os_free(mq);
+    release(mq);
     return 0;
 }
 

@@ -102,7 +102,7 @@ const qb_mq_impl_t mq_redis_impl = {qb_mq_redis_init, qb_mq_redis_register_callb
                                     qb_mq_redis_deinit};
 }  // namespace
 
-void* quorbit_mq_recv_thread(void* arg) {
+extern "C" QB_API void* quorbit_mq_recv_thread(void* arg) {
     auto* h = static_cast<quorbit_redis_handle*>(arg);
     t_receiving = h;
     qb::redis_client_block_sigpipe_on_this_thread();

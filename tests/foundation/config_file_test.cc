@@ -4,11 +4,13 @@
 #include <signal.h>
 #include <sys/fsuid.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -135,24 +137,49 @@ TEST_F(ConfigTest, IndexLookupsAndDeletes) {
     EXPECT_EQ(Config_Section_Get_Count(h), 0);
 }
 
-// Root could open a read-only file anyway, so the failures run as nobody (the file-system user id is per thread).
+// Root could open a read-only file anyway, so the failures run as nobody (the file-system ids are per thread).
+// A write never succeeds where opening the file itself for writing would fail (a read-only file in a writable
+// directory), and keeps owner, group and mode: a group-shared file and someone else's writable file in a sticky
+// directory are written in place, where a replace would give the file away or be refused.
 TEST_F(ConfigTest, FileLoadStopsAtNulAndFailedOpensIncludingReadOnlyChangeNothing) {
     qbtest::TempDir dir;
     const std::string in = dir.file("c.ini"), text = "[net]\nhost=example\nport=80\n[x]\ny=1\n";
+    const std::string ro = dir.file("open/ro.ini"), shared = dir.file("shared/g.ini"), sticky = dir.file("t/s.ini");
     qbtest::write_file(in, std::string("; header\n[net]\nhost = example\nport: 80\n[x]\ny=1") + '\0' + "[z]\nw=2\n");
     ASSERT_EQ(Config_File_Load(h, mut(in.c_str())), 0);
     EXPECT_EQ(written(), text);
+    const bool root = geteuid() == 0;
+    for (const auto& [file, dir_mode, mode, gid] : {std::tuple{ro, 0777, 0444, -1}, {shared, 0775, 0664, 65534},
+                                                     {sticky, 01777, 0666, 0}}) {
+        const std::string d = std::filesystem::path(file).parent_path();
+        ASSERT_TRUE(std::filesystem::create_directory(d));
+        qbtest::write_file(file, "old");
+        ASSERT_EQ(chmod(d.c_str(), dir_mode) + chmod(file.c_str(), mode), 0);
+        if (root) ASSERT_EQ(chown(d.c_str(), 0, gid) + chown(file.c_str(), 0, gid), 0);
+    }
     ASSERT_EQ(chmod(dir.path().c_str(), 0755) + chmod(in.c_str(), 0444), 0);
-    const int old_fsuid = setfsuid(geteuid() == 0 ? 65534 : geteuid());
-    if (geteuid() == 0 && setfsuid(-1) != 65534) GTEST_SKIP() << "cannot drop privileges here";
+    const int old_fsuid = setfsuid(root ? 65534 : geteuid()), old_fsgid = setfsgid(root ? 65534 : getegid());
+    if (root && setfsuid(-1) != 65534) GTEST_SKIP() << "cannot drop privileges here";
     for (auto [op, name] : {std::pair{&Config_File_Load, in}, {Config_File_Load, dir.file("missing.ini")},
                             {Config_File_Load, dir.path()}, {Config_File_Write, dir.path()},
-                            {Config_File_Write, dir.file("no/such.ini")}}) {
+                            {Config_File_Write, dir.file("no/such.ini")}, {Config_File_Write, ro}}) {
         std::string log = capture_stdout([&] { EXPECT_EQ(op(h, mut(name.c_str())), -1) << name; });
         EXPECT_EQ(count_of(log, "Config file Open failed: " + name + "\n"), 1) << name;
     }
+    const int shared_rc = root ? Config_File_Write(h, mut(shared.c_str())) : 0;
+    const int sticky_rc = root ? Config_File_Write(h, mut(sticky.c_str())) : 0;
     setfsuid(old_fsuid);
+    setfsgid(old_fsgid);
     EXPECT_EQ(written(), text);
+    EXPECT_EQ(qbtest::read_file(ro), "old");
+    if (!root) return;
+    EXPECT_EQ(std::pair(shared_rc, sticky_rc), std::pair(0, 0));
+    for (const auto& [file, gid, mode] : {std::tuple{shared, 65534u, 0664u}, {sticky, 0u, 0666u}}) {
+        struct stat st;
+        ASSERT_EQ(stat(file.c_str(), &st), 0);
+        EXPECT_EQ(std::tuple(st.st_uid, st.st_gid, st.st_mode & 07777), std::tuple(0u, gid, mode)) << file;
+        EXPECT_EQ(qbtest::read_file(file), text) << file;
+    }
 }
 
 // A file-size limit makes the write fail part-way on an ordinary file system, even for root.

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <future>
@@ -105,6 +107,25 @@ TEST(ExecCmd, CapturesTheOutputPerThreadOrGivesNullWhenTheCommandFails) {
     const char* mine = exec_cmd_with_result(mut("echo alpha"));
     std::thread([] { exec_cmd_with_result(mut("echo beta")); }).join();
     EXPECT_STREQ(mine, "alpha\n");
+}
+
+// Output that never ends (a flood, a periodic printer) is drained only within a budget; then the closed
+// pipe ends the command, which counts as failed, as does one that outlasts the budget and exits 0.
+// A watchdog turns a hang into a failure.
+TEST(ExecCmd, OutputThatNeverEndsDoesNotHoldTheCaller) {
+    for (auto [cmd, status_error] : {std::pair{"yes", 1}, {"seq 400; while :; do echo tick; sleep 0.2; done", 1},
+                                     {"seq 400; sleep 4", 0}}) {
+        auto call = std::async(std::launch::async, [cmd] {
+            return capture_stdout([cmd] { EXPECT_EQ(exec_cmd_with_result(mut(cmd)), nullptr) << cmd; });
+        });
+        if (call.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            fprintf(stderr, "%s still blocks the caller\n", cmd);  // standard output is being captured
+            std::_Exit(1);  // the call cannot be abandoned
+        }
+        const std::string out = call.get();
+        EXPECT_EQ(qbtest::count_of(out, "Result too much, end\n"), 1) << cmd;
+        EXPECT_EQ(qbtest::count_of(out, "program returns error\n"), status_error) << cmd;
+    }
 }
 
 const std::regex kUuidShape("[0-9a-f]{12}4[0-9a-f]{3}[89ab][0-9a-f]{15}");

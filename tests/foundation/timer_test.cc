@@ -136,6 +136,29 @@ TEST(KernelTimer, PeriodicOneShotDisarmedAndDeletedActions) {
     EXPECT_EQ(sdk_timer2_deinit(n), 0);
 }
 
+// A handler deinits its own service: no waiting for the actions left (the handler's own among them), no
+// further handler call, and the watcher releases everything once the handler has returned.
+struct Deiniting : Probe { Timer2_Handle n; std::atomic<int> rc{1}; };
+void deinit_self(int ms, void* arg) {
+    auto* d = static_cast<Deiniting*>(arg);
+    d->hit("", ms);
+    if (d->calls == 1) d->rc = sdk_timer2_deinit(d->n);
+}
+
+TEST(KernelTimer, DeinitFromAHandlerReturnsAtOnceAndEndsTheService) {
+    Deiniting d;
+    d.n = sdk_timer2_init();
+    Probe other;
+    ASSERT_NE(sdk_timer2_add_handler(d.n, 5, deinit_self, &d), nullptr);
+    ASSERT_NE(sdk_timer2_add_handler(d.n, 5, action, &other), nullptr);
+    std::string out = capture_stdout([&] { ASSERT_TRUE(wait_until([&] { return d.rc != 1; })); sleep_ms(100); });
+    EXPECT_EQ(std::pair(d.rc.load(), d.calls.load()), std::pair(0, 1));
+    const int others = other.calls;
+    sleep_ms(50);
+    EXPECT_EQ(other.calls, others);
+    EXPECT_EQ(count_of(out, "need delete all timers"), 0) << out;
+}
+
 // The one slow test: deinit waits about ten seconds for the action left.
 TEST(KernelTimer, RefusesNullsAndExhaustionAndDeinitWaitsForActionsLeft) {
     Timer2_Handle n = sdk_timer2_init();

@@ -5,6 +5,7 @@
 
 /* Every public header must compile as C11 from the installed folder. */
 #include "qb_env.h"
+#include "qb_mq_redis.h"
 #include "sdk_utility.h"
 
 int main(void) {
@@ -15,6 +16,9 @@ int main(void) {
     Json* doc = Json_from_str("{\"a\":{\"b\":[1,2]}}");
     if (!doc || Json_get_int(doc, (char*)"a.b[1]") != 2) return 1;
     Json_free(doc);
+    /* The Redis queue's receive loop is part of the API. */
+    void* (*recv_loop)(void*) = quorbit_mq_recv_thread;
+    if (!recv_loop) return 1;
     LOGI("HELLO_C", "installed library works (%d)", out);
     return 0;
 }

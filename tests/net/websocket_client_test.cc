@@ -2,6 +2,7 @@
 #include "websocket_client.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <mutex>
@@ -68,13 +69,13 @@ struct Client {
     ws_client_cb_param param{};
     WS_Handle h = nullptr;
 
-    Client(int port, const char* headers = nullptr, const char* path = "/feed") {
+    Client(int port, const char* headers = nullptr, const char* path = "/feed", WS_Client_On_Open onopen = nullptr) {
         param.callback = [](WS_Handle, int bin, char* d, int n, void* u) {
             auto* c = static_cast<Client*>(u);
             std::lock_guard<std::mutex> l(c->mu);
             c->msgs.push_back({bin, std::string(d, n), d[n] == 0});
         };
-        param.onopen = [](WS_Handle, void* u) { static_cast<Client*>(u)->opens++; };
+        param.onopen = onopen ? onopen : +[](WS_Handle, void* u) { static_cast<Client*>(u)->opens++; };
         param.onclose = [](WS_Handle, void* u) { static_cast<Client*>(u)->closes++; };
         h = WS_Client_Start(mut("127.0.0.1"), port, mut(path), const_cast<char*>(headers), &param, this);
     }
@@ -182,6 +183,25 @@ TEST(WebSocketClient, StopWhileConnectedDoesNotReportClose) {
     EXPECT_EQ(WS_Client_Stop(c.h), 0);
     c.h = nullptr;
     EXPECT_EQ(c.closes.load(), 0);
+}
+
+// The hooks run on the client's service thread, named within the 15 characters Linux keeps, and cannot
+// stop the client that runs them (Stop waits for that very thread).
+TEST(WebSocketClient, HooksRunOnANamedThreadThatTheyCannotStop) {
+    qbtest::PythonWsServer peer(kServer);
+    ASSERT_GT(peer.port(), 0) << peer.output();
+    static char name[16];
+    static std::atomic<int> stop_rc{1};
+    Client c(peer.port(), nullptr, "/feed", [](WS_Handle h, void*) {
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        stop_rc = WS_Client_Stop(h);
+    });
+    std::string log = qbtest::capture_stdout([&] { ASSERT_TRUE(c.wait([&] { return stop_rc != 1; })); });
+    EXPECT_EQ(stop_rc.load(), -1);
+    EXPECT_STREQ(name, "websocket_clien");
+    EXPECT_NE(log.find("WS_Client_Stop called from a client hook"), std::string::npos) << log;
+    EXPECT_EQ(WS_Client_Send_String(c.h, mut("still up")), 0);
+    ASSERT_TRUE(c.wait_msgs(1));
 }
 
 TEST(WebSocketClientChannel, UrlMapping) {

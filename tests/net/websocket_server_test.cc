@@ -4,15 +4,19 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data_channel.h"
 #include "data_channel_impl.h"
+#include "sdk_logger.h"
+#include "sdk_os.h"
 #include "support/lws_suppressions.h"
 #include "support/python_peer.h"
-#include "sdk_os.h"
 #include "support/test_support.h"
 
 namespace qb::dc {
@@ -210,6 +214,77 @@ TEST(WebSocketServer, SendRefusesNullClosedAndNegativeInput) {
     });
     EXPECT_EQ(qbtest::count_of(log, "No ctx parameter!"), 2) << log;
     EXPECT_EQ(qbtest::count_of(log, "Session is closed"), 1) << log;
+}
+
+// Sends from an application thread (not a hook) wake the service thread: ten round trips, each of which
+// would otherwise wait out a one-second service pass. Then the hook's own stop is refused, and a stop with
+// the client still connected closes its session once while senders racing it are refused.
+TEST(WebSocketServer, SendsFromOtherThreadsAndStopsWhileAClientIsConnected) {
+    EchoServer es;
+    ASSERT_NE(es.server, nullptr);
+    static std::atomic<int> stop_rc{1};
+    es.param.callback = [](void*, ws_callback_type, char* d, int n, void* user) {
+        auto* self = static_cast<EchoServer*>(user);
+        if (std::string(d, n) == "stop") stop_rc = WS_Server_Stop(self->server);
+        std::lock_guard<std::mutex> l(self->mu);
+        self->msgs.push_back({WS_CB_TEXT, std::string(d, n), true});
+    };
+    auto received = [&](size_t n) {
+        for (int i = 0; i < 2000; i++, os_msleep(5)) {
+            std::lock_guard<std::mutex> l(es.mu);
+            if (es.msgs.size() >= n) return true;
+        }
+        return false;
+    };
+    std::string out;
+    auto peer = std::async(std::launch::async, [&] {
+        return es.peer(R"(
+async def main():
+    async with connect() as ws:
+        for i in range(10):
+            await ws.send("ack " + await ws.recv())
+        await ws.send("stop")
+        try:
+            while True:
+                await ws.recv()
+        except websockets.ConnectionClosed:
+            print("PEER OK")
+run(main)
+)", &out);
+    });
+    for (int i = 0; i < 200 && !es.last_session; i++) os_msleep(10);
+    void* session = es.last_session.load();
+    ASSERT_NE(session, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; i++) {
+        ASSERT_EQ(WS_Server_Send_String(session, mut(std::to_string(i).c_str())), 0);
+        ASSERT_TRUE(received(i + 1));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    // No capture_stdout while the peer runs: its flush of every stream would wait on the peer's pipe.
+    ASSERT_TRUE(received(11));
+    EXPECT_EQ(stop_rc.load(), -1);
+
+    std::atomic<bool> stopped{false};
+    std::atomic<int> sent{0}, refused{0};
+    auto sender = [&] {
+        while (!stopped || refused == 0) {
+            (WS_Server_Send_String(session, mut("racing")) == 0 ? sent : refused)++;
+            os_msleep(1);
+        }
+    };
+    {
+        qbtest::LogLevel quiet(SDK_LOG_LEVEL_NONE);  // the refused senders' lines
+        std::jthread a(sender), b(sender);
+        os_msleep(50);
+        EXPECT_EQ(WS_Server_Stop(es.server), 0);
+        es.server = nullptr;
+        stopped = true;
+    }
+    EXPECT_EQ(peer.get(), 0) << out;
+    EXPECT_NE(out.find("PEER OK"), std::string::npos) << out;
+    EXPECT_EQ(std::pair(es.opened.load(), es.closed.load()), std::pair(1, 1));
+    EXPECT_TRUE(sent > 0 && refused > 0) << sent << " " << refused;
 }
 
 // The channel module: pushes data to the callback, answers the last sender.

@@ -115,6 +115,21 @@ TEST_F(QbMqTest, WorkedExamplesAnswerTriggerAndRefusedSend) {
     EXPECT_EQ(qb_mq_deinit(mq), 0);
 }
 
+// An answer given later from another thread goes out at once, not after the receive thread's 60-second read.
+TEST_F(QbMqTest, AnswerFromAnotherThreadDoesNotWaitForTheBlockingRead) {
+    Qb_mq mq = start();
+    peer_.cmd({"XADD", "s-recv", "*", "id", "r1", "in1", "later"});
+    ASSERT_TRUE(wait_for(1));
+    std::this_thread::sleep_for(300ms);  // the receive thread is back inside its read
+    const auto t0 = std::chrono::steady_clock::now();
+    std::thread([&] { EXPECT_EQ(qb_mq_send(mq, mut("out1"), mut("done"), mut("r1")), 0); }).join();
+    const auto got = answers(1, peer_);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 2s);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(std::tuple(got[0][3], got[0][5], got[0][9]), std::tuple("r1", "call", "done"));
+    EXPECT_EQ(qb_mq_deinit(mq), 0);
+}
+
 // An entry without "id" and one whose port name is too long are acknowledged but never delivered.
 TEST_F(QbMqTest, IncompleteEntriesAreAcknowledgedButNotDelivered) {
     Qb_mq mq = start();

@@ -221,8 +221,13 @@ TEST_F(Storage, LocalRootAndItsFileOperations) {
     });
     EXPECT_EQ(count_of(out, "Using path=" + root_ + "\n"), 1) << out;
     ScopedEnv moved("QB_STORAGE_LOCAL_TEMP_STORE", dir_.file("elsewhere").c_str());
-    for (const auto& [p, folder, file] : {std::tuple("d", 0, -1), {"d/f", -1, 0}, {"none", -1, -1}})
+    // "" is the root itself for the queries; the operations that change things still refuse it.
+    for (const auto& [p, folder, file] : {std::tuple("d", 0, -1), {"d/f", -1, 0}, {"none", -1, -1}, {"", 0, -1}})
         EXPECT_TRUE(ls_is_folder(ls, mut(p)) == folder && ls_is_file(ls, mut(p)) == file) << p;
+    int size = -1;
+    EXPECT_EQ(ls_get_storage_size(ls, mut(""), &size), 0);
+    EXPECT_GE(size, 0);
+    capture_stdout([&] { EXPECT_EQ(ls_remove(ls, mut("")), -1); });
     out = capture_stdout([&] {
         EXPECT_EQ(ls_copy(ls, mut("/d/f"), mut("/d/g")), 0);
         EXPECT_EQ(read_file(root_ + "/d/g"), "abc");
