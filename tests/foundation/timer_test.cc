@@ -181,7 +181,7 @@ TEST(KernelTimer, RefusesNullsAndExhaustionAndDeinitWaitsForActionsLeft) {
     ASSERT_NE(sdk_timer2_add_handler(n, 1000, [](int, void*) {}, nullptr), nullptr);
     const auto start = Clock::now();
     std::string out = capture_stdout([&] { EXPECT_EQ(sdk_timer2_deinit(n), 0); });
-    EXPECT_NEAR(ms_since(start), 12000, 2500);  // ten seconds, plus up to one for the watcher to notice
+    EXPECT_GE(ms_since(start), 9500);  // waits ten seconds for the action left; no upper bound on a loaded machine
     EXPECT_EQ(count_of(out, "need delete all timers, current left=1\n"), 1);
 }
 
