@@ -116,8 +116,16 @@ bool count_ok(const std::vector<uint8_t>& response, int expected, bool more_allo
     return false;
 }
 
+// Every data byte costs 18 command bytes; a length that cannot fit is refused
+// before any of the caller's data is touched.
+bool length_fits(int length) {
+    if (length <= kI2cBufferSize / 18) return true;
+    LOGE(TAG, "I2C transaction too large");
+    return false;
+}
+
 int write_transaction(mpsse2_handle* h, uint8_t address, const uint8_t* reg, const char* buffer, int length) {
-    if (length < 0 || (length > 0 && !buffer)) return -1;
+    if (length < 0 || (length > 0 && !buffer) || !length_fits(length)) return -1;
     uint8_t addr = i2c_address_byte(address, 0);
     i2c_idle(h);
     i2c_start(h);
@@ -132,7 +140,7 @@ int write_transaction(mpsse2_handle* h, uint8_t address, const uint8_t* reg, con
 }
 
 int read_transaction(mpsse2_handle* h, uint8_t address, const uint8_t* reg, char* out_buffer, int length) {
-    if (length <= 0 || !out_buffer) return -1;
+    if (length <= 0 || !out_buffer || !length_fits(length)) return -1;
     i2c_idle(h);
     i2c_start(h);
     if (reg) {

@@ -19,8 +19,8 @@ sca_handle g_channel = nullptr;
 
 struct ChannelFt232h : testing::Test {
     ChannelFt232h() {
-        Sensor_Channel_module_Init();
-        Sensor_Channel_module_register_FT232H();
+        // Registry entries live for the process: register once per binary.
+        [[maybe_unused]] static bool registered = (Sensor_Channel_module_Init(), Sensor_Channel_module_register_FT232H(), true);
     }
     qbtest::LogLevel debug_{SDK_LOG_LEVEL_DEBUG};
     qbtest::FakeFtdi& fake_ = qbtest::fake_ftdi_reset();

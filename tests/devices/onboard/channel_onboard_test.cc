@@ -27,8 +27,8 @@ int open_descriptors() {
 
 struct ChannelOnboard : testing::Test {
     ChannelOnboard() {
-        Sensor_Channel_module_Init();
-        Sensor_Channel_module_register_onboard();
+        // Registry entries live for the process: register once per binary.
+        [[maybe_unused]] static bool registered = (Sensor_Channel_module_Init(), Sensor_Channel_module_register_onboard(), true);
         qbtest::write_file(adapter_, "");
     }
     // The module has no close: its channels live as long as the process.
@@ -40,7 +40,8 @@ struct ChannelOnboard : testing::Test {
     }
     qbtest::TempDir dir_;
     std::string adapter_ = dir_.file("i2c-7");
-    inline static std::vector<sca_handle> channels_;
+    // Never destroyed, so the channels stay reachable to the end.
+    inline static auto& channels_ = *new std::vector<sca_handle>;
 };
 
 TEST_F(ChannelOnboard, UartOnTheConfiguredTtyAndValueChecks) {
