@@ -165,7 +165,7 @@ QB_API int serial_read(serial_t* s, uint8_t* buf, size_t len, int timeout_ms) {
         pollfd p = {s->fd, POLLIN, 0};
         int ready = poll(&p, 1, remaining_ms(timeout_ms, deadline));
         if (ready < 0 && errno == EINTR) continue;
-        // The text predates the move to poll(); callers may match it.
+        // Callers match this message text; the wait itself is poll().
         if (ready < 0) return _serial_error(s, SERIAL_ERROR_IO, errno, "select() on serial port");
         if (ready == 0) break;
         ssize_t n = read(s->fd, buf + got, len - got);
