@@ -95,6 +95,15 @@ int get_attributes(serial_t* s, termios* t) {
     return 0;
 }
 
+// Reads the attributes and stores one decoded field.
+template <typename T, typename Decode>
+int get_field(serial_t* s, T* out, Decode&& decode) {
+    termios t;
+    if (int rc = get_attributes(s, &t); rc < 0) return rc;
+    *out = decode(t);
+    return 0;
+}
+
 // Read, change one field, write back.
 template <typename Change>
 int update_attributes(serial_t* s, Change&& change) {
@@ -219,50 +228,36 @@ QB_API int serial_close(serial_t* s) {
 }
 
 QB_API int serial_get_baudrate(serial_t* s, uint32_t* baudrate) {
-    termios t;
-    if (int rc = get_attributes(s, &t); rc < 0) return rc;
-    *baudrate = speed_rate(cfgetospeed(&t));
-    return 0;
+    return get_field(s, baudrate, [](const termios& t) { return speed_rate(cfgetospeed(&t)); });
 }
 
 QB_API int serial_get_databits(serial_t* s, unsigned int* databits) {
-    termios t;
-    if (int rc = get_attributes(s, &t); rc < 0) return rc;
-    switch (t.c_cflag & CSIZE) {
-        case CS5: *databits = 5; break;
-        case CS6: *databits = 6; break;
-        case CS7: *databits = 7; break;
-        default: *databits = 8; break;
-    }
-    return 0;
+    return get_field(s, databits, [](const termios& t) {
+        switch (t.c_cflag & CSIZE) {
+            case CS5: return 5u;
+            case CS6: return 6u;
+            case CS7: return 7u;
+            default: return 8u;
+        }
+    });
 }
 
 QB_API int serial_get_parity(serial_t* s, serial_parity_t* parity) {
-    termios t;
-    if (int rc = get_attributes(s, &t); rc < 0) return rc;
-    *parity = !(t.c_cflag & PARENB) ? PARITY_NONE : (t.c_cflag & PARODD) ? PARITY_ODD : PARITY_EVEN;
-    return 0;
+    return get_field(s, parity, [](const termios& t) {
+        return !(t.c_cflag & PARENB) ? PARITY_NONE : (t.c_cflag & PARODD) ? PARITY_ODD : PARITY_EVEN;
+    });
 }
 
 QB_API int serial_get_stopbits(serial_t* s, unsigned int* stopbits) {
-    termios t;
-    if (int rc = get_attributes(s, &t); rc < 0) return rc;
-    *stopbits = (t.c_cflag & CSTOPB) ? 2 : 1;
-    return 0;
+    return get_field(s, stopbits, [](const termios& t) { return (t.c_cflag & CSTOPB) ? 2u : 1u; });
 }
 
 QB_API int serial_get_xonxoff(serial_t* s, int* xonxoff) {
-    termios t;
-    if (int rc = get_attributes(s, &t); rc < 0) return rc;
-    *xonxoff = (t.c_iflag & (IXON | IXOFF)) != 0;
-    return 0;
+    return get_field(s, xonxoff, [](const termios& t) { return (t.c_iflag & (IXON | IXOFF)) != 0 ? 1 : 0; });
 }
 
 QB_API int serial_get_rtscts(serial_t* s, int* rtscts) {
-    termios t;
-    if (int rc = get_attributes(s, &t); rc < 0) return rc;
-    *rtscts = (t.c_cflag & CRTSCTS) != 0;
-    return 0;
+    return get_field(s, rtscts, [](const termios& t) { return (t.c_cflag & CRTSCTS) != 0 ? 1 : 0; });
 }
 
 QB_API int serial_set_baudrate(serial_t* s, uint32_t baudrate) {

@@ -14,6 +14,7 @@ using qb::periphery::device_ioctl;
 namespace {
 
 constexpr uint8_t kModeBits = SPI_CPHA | SPI_CPOL;
+constexpr uint8_t kExtraBits = uint8_t(~(kModeBits | SPI_LSB_FIRST));
 
 constexpr auto& _spi_error = qb::periphery::handle_error<spi_t>;
 
@@ -35,6 +36,15 @@ int check_mode(spi_t* spi, unsigned int mode) {
 int check_bit_order(spi_t* spi, spi_bit_order_t bit_order) {
     if (bit_order == MSB_FIRST || bit_order == LSB_FIRST) return 0;
     return _spi_error(spi, SPI_ERROR_ARG, 0, "Invalid bit order (can be MSB_FIRST,LSB_FIRST)");
+}
+
+// The bits of the mode byte under mask.
+template <typename T>
+int get_mode_bits(spi_t* spi, uint8_t mask, T* out, const char* what) {
+    uint8_t mode;
+    if (int rc = query(spi, SPI_IOC_RD_MODE, &mode, what); rc < 0) return rc;
+    *out = T(mode & mask);
+    return 0;
 }
 
 // Replaces the bits of the mode byte under mask, keeping the others.
@@ -101,10 +111,7 @@ QB_API int spi_close(spi_t* spi) {
 }
 
 QB_API int spi_get_mode(spi_t* spi, unsigned int* mode) {
-    uint8_t byte;
-    if (int rc = query(spi, SPI_IOC_RD_MODE, &byte, "Getting SPI mode"); rc < 0) return rc;
-    *mode = byte & kModeBits;
-    return 0;
+    return get_mode_bits(spi, kModeBits, mode, "Getting SPI mode");
 }
 
 QB_API int spi_get_max_speed(spi_t* spi, uint32_t* max_speed) {
@@ -123,10 +130,7 @@ QB_API int spi_get_bits_per_word(spi_t* spi, uint8_t* bits_per_word) {
 }
 
 QB_API int spi_get_extra_flags(spi_t* spi, uint8_t* extra_flags) {
-    uint8_t byte;
-    if (int rc = query(spi, SPI_IOC_RD_MODE, &byte, "Getting SPI mode flags"); rc < 0) return rc;
-    *extra_flags = byte & ~(kModeBits | SPI_LSB_FIRST);
-    return 0;
+    return get_mode_bits(spi, kExtraBits, extra_flags, "Getting SPI mode flags");
 }
 
 QB_API int spi_set_mode(spi_t* spi, unsigned int mode) {
@@ -148,7 +152,7 @@ QB_API int spi_set_bits_per_word(spi_t* spi, uint8_t bits_per_word) {
 }
 
 QB_API int spi_set_extra_flags(spi_t* spi, uint8_t extra_flags) {
-    return update_mode_byte(spi, uint8_t(~(kModeBits | SPI_LSB_FIRST)), extra_flags, "Getting SPI mode flags",
+    return update_mode_byte(spi, kExtraBits, extra_flags, "Getting SPI mode flags",
                             "Setting SPI mode flags");
 }
 
