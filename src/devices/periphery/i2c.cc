@@ -18,11 +18,7 @@ constexpr auto& _i2c_error = qb::periphery::handle_error<i2c_t>;
 
 extern "C" {
 
-QB_API i2c_t* i2c_new(void) {
-    auto* i2c = static_cast<i2c_t*>(calloc(1, sizeof(i2c_t)));
-    if (i2c) i2c->fd = -1;
-    return i2c;
-}
+QB_API i2c_t* i2c_new(void) { return qb::periphery::new_handle<i2c_t>(); }
 
 QB_API void i2c_free(i2c_t* i2c) { free(i2c); }
 
@@ -55,11 +51,7 @@ QB_API int i2c_transfer(i2c_t* i2c, struct i2c_msg* msgs, size_t count) {
 }
 
 QB_API int i2c_close(i2c_t* i2c) {
-    if (i2c->fd < 0) return 0;
-    int rc = close(i2c->fd);
-    i2c->fd = -1;
-    if (rc < 0) return _i2c_error(i2c, I2C_ERROR_CLOSE, errno, "Closing I2C device");
-    return 0;
+    return qb::periphery::close_handle(i2c, I2C_ERROR_CLOSE, "Closing I2C device");
 }
 
 QB_API int i2c_tostring(i2c_t* i2c, char* str, size_t len) { return snprintf(str, len, "I2C (fd=%d)", i2c->fd); }

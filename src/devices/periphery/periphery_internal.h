@@ -2,9 +2,13 @@
 // seams tests use where no device exists (I2C and SPI ioctls, /dev/mem).
 #pragma once
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "i2c.h"
 #include "mmio.h"
@@ -32,6 +36,23 @@ int handle_error(Handle* handle, int code, int c_errno, const char* fmt, ...) {
     int rc = record_error(handle->error, code, c_errno, fmt, ap);
     va_end(ap);
     return rc;
+}
+
+// A zeroed record without a descriptor, as *_new returns it.
+template <typename Handle>
+Handle* new_handle() {
+    auto* h = static_cast<Handle*>(calloc(1, sizeof(Handle)));
+    if (h) h->fd = -1;
+    return h;
+}
+
+// Closes the descriptor once; a closed handle closes successfully.
+template <typename Handle>
+int close_handle(Handle* handle, int code, const char* what) {
+    if (handle->fd < 0) return 0;
+    int rc = close(handle->fd);
+    handle->fd = -1;
+    return rc < 0 ? handle_error(handle, code, errno, "%s", what) : 0;
 }
 
 // I2C and SPI requests go through here; tests replace it (null restores ioctl).

@@ -126,11 +126,7 @@ int remaining_ms(int timeout_ms, std::chrono::steady_clock::time_point deadline)
 
 extern "C" {
 
-QB_API serial_t* serial_new(void) {
-    auto* s = static_cast<serial_t*>(calloc(1, sizeof(serial_t)));
-    if (s) s->fd = -1;
-    return s;
-}
+QB_API serial_t* serial_new(void) { return qb::periphery::new_handle<serial_t>(); }
 
 QB_API void serial_free(serial_t* serial) { free(serial); }
 
@@ -220,11 +216,7 @@ QB_API int serial_poll(serial_t* s, int timeout_ms) {
 }
 
 QB_API int serial_close(serial_t* s) {
-    if (s->fd < 0) return 0;
-    int rc = close(s->fd);
-    s->fd = -1;
-    if (rc < 0) return _serial_error(s, SERIAL_ERROR_CLOSE, errno, "Closing serial port");
-    return 0;
+    return qb::periphery::close_handle(s, SERIAL_ERROR_CLOSE, "Closing serial port");
 }
 
 QB_API int serial_get_baudrate(serial_t* s, uint32_t* baudrate) {

@@ -58,11 +58,7 @@ int update_mode_byte(spi_t* spi, uint8_t mask, uint8_t bits, const char* getting
 
 extern "C" {
 
-QB_API spi_t* spi_new(void) {
-    auto* spi = static_cast<spi_t*>(calloc(1, sizeof(spi_t)));
-    if (spi) spi->fd = -1;
-    return spi;
-}
+QB_API spi_t* spi_new(void) { return qb::periphery::new_handle<spi_t>(); }
 
 QB_API void spi_free(spi_t* spi) { free(spi); }
 
@@ -103,11 +99,7 @@ QB_API int spi_transfer(spi_t* spi, const uint8_t* txbuf, uint8_t* rxbuf, size_t
 }
 
 QB_API int spi_close(spi_t* spi) {
-    if (spi->fd < 0) return 0;
-    int rc = close(spi->fd);
-    spi->fd = -1;
-    if (rc < 0) return _spi_error(spi, SPI_ERROR_CLOSE, errno, "Closing SPI device");
-    return 0;
+    return qb::periphery::close_handle(spi, SPI_ERROR_CLOSE, "Closing SPI device");
 }
 
 QB_API int spi_get_mode(spi_t* spi, unsigned int* mode) {
