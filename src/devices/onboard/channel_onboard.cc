@@ -106,7 +106,7 @@ int channel_onboard_uart_open(void* h, int /*uart_idx*/, int baudrate) {
     if (!h) return -1;
     onboard_handle* o = handle_of(h);
     serial_close(o->serial);
-    if (baudrate < 0) return SERIAL_ERROR_ARG;
+    // A negative rate becomes one the serial layer has no speed for.
     return serial_open(o->serial, o->uart_path.c_str(), uint32_t(baudrate));
 }
 
