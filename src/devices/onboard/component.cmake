@@ -1,0 +1,2 @@
+qb_component(ENABLE_CHANNEL_ONBOARD
+  HEADERS channel_onboard.h)
