@@ -90,6 +90,11 @@ QB_API int firmata_I2CReadRegisterBytes(t_firmata* firmata, uint8_t slaveAddress
     std::lock_guard<std::mutex> slot(b->slot_lock);
     const int n = firmata->i2c.number_bytes < bytesToRead ? firmata->i2c.number_bytes : bytesToRead;
     memcpy(out_buffer, firmata->i2c.value, static_cast<size_t>(n));
+    // The firmware answers a device that did not respond with fewer bytes.
+    if (n < bytesToRead) {
+        LOGE(TAG, "I2C Read short reply: %d of %d bytes", n, bytesToRead);
+        return -1;
+    }
     return 0;
 }
 

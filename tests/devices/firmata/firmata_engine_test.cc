@@ -239,23 +239,25 @@ TEST_F(FirmataEngine, I2cRegisterReadsTakeTheirReplyAndNoMore) {
 }
 
 TEST_F(FirmataEngine, MessagesFromTwoThreadsStayWhole) {
-    constexpr int kFrames = 300;
+    // Frames larger than what the line buffers, so writes go out in parts.
+    constexpr int kFrames = 40, kData = 1500, kFrame = 2 * kData + 4;
     auto writer = [&](char c) {
-        std::string p(60, c);
-        for (int i = 0; i < kFrames; ++i) firmata_SerialPortWrite(f, 1, p.data(), 60);
+        std::string p(kData, c);
+        for (int i = 0; i < kFrames; ++i) firmata_SerialPortWrite(f, 1, p.data(), kData);
     };
     std::thread a(writer, 'a'), b(writer, 'b');
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // let the line fill up
     std::string wire;
-    while (wire.size() < 2u * kFrames * 124) {
+    while (wire.size() < 2u * kFrames * kFrame) {
         const std::string chunk = pty.read(2000);
         if (chunk.empty()) break;
         wire += chunk;
     }
     a.join();
     b.join();
-    ASSERT_EQ(wire.size(), 2u * kFrames * 124);
-    for (size_t at = 0; at < wire.size(); at += 124) {
-        const std::string frame = wire.substr(at, 124);
+    ASSERT_EQ(wire.size(), 2u * kFrames * kFrame);
+    for (size_t at = 0; at < wire.size(); at += kFrame) {
+        const std::string frame = wire.substr(at, kFrame);
         ASSERT_EQ(frame.substr(0, 3), bytes({0xF0, 0x60, 0x21}));
         ASSERT_EQ(frame.back(), static_cast<char>(0xF7));
         ASSERT_EQ(frame.find(frame[3] == 'a' ? 'b' : 'a'), std::string::npos) << "interleaved at " << at;
