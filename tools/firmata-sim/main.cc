@@ -42,6 +42,7 @@ struct Pin {
 struct I2cDevice {
     uint8_t regs[256] = {};
     uint8_t pointer = 0;
+    int delay_ms = 0;  // reply latency, as of a device that stretches the clock
 };
 
 struct Reply {
@@ -59,7 +60,6 @@ struct Board {
     int analog_value[kPins - kFirstAnalogPin] = {};
     std::map<int, int> wires;  // input pin -> output pin
     std::map<int, I2cDevice> i2c;
-    int i2c_delay_ms = 0;
     std::vector<Reply> pending;
     bool serial_reading[16] = {};
 };
@@ -220,7 +220,8 @@ void i2c_request(Board& b, const Bytes& m) {
     } else {
         for (int i = 0; i < count; ++i) push_pair(body, dev->second.regs[(reg + i) & 0xFF]);
     }
-    b.pending.push_back({Clock::now() + std::chrono::milliseconds(b.i2c_delay_ms), sysex(0x77, body)});
+    const int delay = dev == b.i2c.end() ? 0 : dev->second.delay_ms;
+    b.pending.push_back({Clock::now() + std::chrono::milliseconds(delay), sysex(0x77, body)});
 }
 
 void serial_message(Board& b, const Bytes& m) {
@@ -399,7 +400,7 @@ void report_analog(Board& b) {
 void usage() {
     fprintf(stderr,
             "usage: firmata-sim [--link PATH] [--name NAME] [--wire OUT:IN]... [--analog CH=VALUE]...\n"
-            "                   [--i2c ADDR[:REG=HEXBYTES]...]... [--i2c-delay MS]\n"
+            "                   [--i2c ADDR[:REG=HEXBYTES]...]... [--i2c-delay ADDR=MS]...\n"
             "  prints \"DEVICE <tty>\" and then one line per message from the host.\n");
 }
 
@@ -441,8 +442,8 @@ bool parse_args(Board& b, int argc, char** argv, std::string* link) {
                    y >= 0 && y < 16384) {
             b.analog_value[x] = y;
         } else if (a == "--i2c" && parse_i2c(b, v)) {
-        } else if (a == "--i2c-delay" && sscanf(v, "%d", &x) == 1 && x >= 0) {
-            b.i2c_delay_ms = x;
+        } else if (a == "--i2c-delay" && sscanf(v, "%i=%d", &x, &y) == 2 && b.i2c.count(x) && y >= 0) {
+            b.i2c[x].delay_ms = y;
         } else {
             return false;
         }
