@@ -58,6 +58,16 @@ std::string config_for(const qbtest::TempDir& dir, const std::string& device) {
     return path;
 }
 
+// Registry entries live for the process: register once.
+void register_firmata() {
+    static const bool once = [] {
+        Sensor_Channel_module_Init();
+        Sensor_Channel_module_register_firmata();
+        return true;
+    }();
+    (void)once;
+}
+
 int open_fds() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
@@ -70,8 +80,7 @@ int open_fds() {
 class FirmataChannel : public testing::Test {
 protected:
     static void SetUpTestSuite() {
-        Sensor_Channel_module_Init();
-        Sensor_Channel_module_register_firmata();
+        register_firmata();
         sim = new FirmataSim({"--wire", "13:2", "--analog", "0=612", "--i2c", "0x3c:0x10=0a0b0c", "--i2c",
                               "0x50", "--i2c-delay", "0x50=1500"});
         dir = new qbtest::TempDir();
@@ -199,8 +208,7 @@ TEST_F(FirmataChannel, UartPassthroughCarriesBytesBothWays) {
 }
 
 TEST(FirmataChannelOpen, FailuresLeaveNothingBehind) {
-    Sensor_Channel_module_Init();
-    Sensor_Channel_module_register_firmata();
+    register_firmata();
     qbtest::TempDir dir;
     const int fds = open_fds();
     sca_handle h = nullptr;
@@ -221,8 +229,7 @@ TEST(FirmataChannelOpen, FailuresLeaveNothingBehind) {
 }
 
 TEST(FirmataChannelOpen, ALostBoardFailsOperationsButCloses) {
-    Sensor_Channel_module_Init();
-    Sensor_Channel_module_register_firmata();
+    register_firmata();
     qbtest::TempDir dir;
     auto sim = std::make_unique<FirmataSim>();
     ASSERT_FALSE(sim->device().empty());
