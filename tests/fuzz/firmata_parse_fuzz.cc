@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "devices/firmata/firmata_board.h"
+#include "sdk_config.h"
 #include "sdk_logger.h"
+
+#ifdef ENABLE_CHANNEL_FIRMATA
+#include "devices/firmata/firmata_board.h"
 
 namespace {
 void on_gpio(int, int) {}
@@ -29,3 +32,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     firmata_close(f);
     return 0;
 }
+#else
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }
+#endif
