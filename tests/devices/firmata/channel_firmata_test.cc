@@ -8,8 +8,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 #include "sensor_channel_api.h"
 #include "support/firmata_sim.h"
@@ -21,50 +19,39 @@ using qbtest::capture_stdout;
 using qbtest::FirmataSim;
 using qbtest::mut;
 
+// What the callbacks received, in order: "gpio 2=1;" entries and UART bytes.
 std::mutex g_mu;
-std::vector<std::pair<int, int>> g_gpio;
-std::string g_uart;
-
+std::string g_seen;
 void on_gpio(int pin, int value) {
     std::lock_guard<std::mutex> lock(g_mu);
-    g_gpio.emplace_back(pin, value);
+    g_seen += "gpio " + std::to_string(pin) + "=" + std::to_string(value) + ";";
 }
 int on_uart(char* data, int length) {
     std::lock_guard<std::mutex> lock(g_mu);
-    g_uart.append(data, static_cast<size_t>(length));
+    g_seen.append(data, static_cast<size_t>(length));
     return 0;
 }
 
 template <typename Pred>
-bool eventually(Pred pred, int timeout_ms = 5000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+bool eventually(Pred pred) {
+    for (int i = 0; i < 500 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return pred();
 }
-
-bool saw_gpio(int pin, int value) {
-    std::lock_guard<std::mutex> lock(g_mu);
-    for (auto& e : g_gpio)
-        if (e == std::make_pair(pin, value)) return true;
-    return false;
+bool seen(const std::string& text) {
+    return eventually([&] {
+        std::lock_guard<std::mutex> lock(g_mu);
+        return g_seen.find(text) != std::string::npos;
+    });
 }
 
 std::string config_for(const qbtest::TempDir& dir, const std::string& device) {
-    const std::string path = dir.file("firmata.json");
-    qbtest::write_file(path, "{\"device\": \"" + device + "\"}");
-    return path;
+    qbtest::write_file(dir.file("firmata.json"), "{\"device\": \"" + device + "\"}");
+    return dir.file("firmata.json");
 }
 
 // Registry entries live for the process: register once.
 void register_firmata() {
-    static const bool once = [] {
-        Sensor_Channel_module_Init();
-        Sensor_Channel_module_register_firmata();
-        return true;
-    }();
+    static const bool once = (Sensor_Channel_module_Init(), Sensor_Channel_module_register_firmata(), true);
     (void)once;
 }
 
@@ -77,34 +64,28 @@ int open_fds() {
     return n;
 }
 
+// One board and one channel for the suite: opening takes seconds.
+FirmataSim* sim;
+qbtest::TempDir* dir;
+sca_handle ch;
+
 class FirmataChannel : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         register_firmata();
-        sim = new FirmataSim({"--wire", "13:2", "--analog", "0=612", "--i2c", "0x3c:0x10=0a0b0c", "--i2c",
-                              "0x50", "--i2c-delay", "0x50=1500"});
+        sim = new FirmataSim({"--wire", "13:2", "--analog", "0=612", "--i2c", "0x3c:0x10=0a0b0c", "--i2c", "0x50",
+                              "--i2c-delay", "0x50=1500"});
         dir = new qbtest::TempDir();
         if (!sim->device().empty()) ch = sca_open(mut("Firmata"), mut(config_for(*dir, sim->device()).c_str()));
     }
     static void TearDownTestSuite() {
-        if (ch) {
-            const std::string out = capture_stdout([] { EXPECT_EQ(sca_close(ch), 0); });
-            EXPECT_NE(out.find("Firmata thread exits\n"), std::string::npos) << out;
-        }
+        const std::string out = capture_stdout([] { EXPECT_EQ(ch ? sca_close(ch) : 0, 0); });
+        EXPECT_TRUE(!ch || out.find("Firmata thread exits\n") != std::string::npos) << out;
         delete sim;
         delete dir;
     }
-    void SetUp() override {
-        ASSERT_FALSE(sim->device().empty()) << sim->process().output();
-        ASSERT_NE(ch, nullptr);
-    }
-    static FirmataSim* sim;
-    static qbtest::TempDir* dir;
-    static sca_handle ch;
+    void SetUp() override { ASSERT_NE(ch, nullptr) << sim->process().output(); }
 };
-FirmataSim* FirmataChannel::sim = nullptr;
-qbtest::TempDir* FirmataChannel::dir = nullptr;
-sca_handle FirmataChannel::ch = nullptr;
 
 TEST_F(FirmataChannel, OpensOnceTheBoardReportedAndLearnsItsPins) {
     for (const char* line : {"reset", "firmware query", "analog mapping query", "capability query",
@@ -124,13 +105,15 @@ TEST_F(FirmataChannel, DigitalWritesReachInputsAndTheirCallback) {
     EXPECT_NE(out.find("Unsupported mode\n"), std::string::npos) << out;
 
     for (int level : {1, 0}) {
+        {
+            std::lock_guard<std::mutex> lock(g_mu);
+            g_seen.clear();
+        }
         ASSERT_EQ(sca_gpio_write(ch, 13, level), 0);
         EXPECT_TRUE(sim->wait_for_line(level ? "digital write port 1 0x20" : "digital write port 1 0x00"));
-        EXPECT_TRUE(eventually([&] { return saw_gpio(2, level); })) << "level " << level;
+        EXPECT_TRUE(seen("gpio 2=" + std::to_string(level) + ";"));
         int v = -1;
         EXPECT_TRUE(eventually([&] { return sca_gpio_read(ch, 2, &v) == 0 && v == level; }));
-        std::lock_guard<std::mutex> lock(g_mu);
-        g_gpio.clear();
     }
 }
 
@@ -197,10 +180,7 @@ TEST_F(FirmataChannel, UartPassthroughCarriesBytesBothWays) {
     char data[] = {'h', 'i', static_cast<char>(0xC8)};
     ASSERT_EQ(sca_uart_write(ch, 1, data, 3), 2 * 3 + 4);  // the frame's length
     EXPECT_TRUE(sim->wait_for_line("serial write 1 6869c8"));
-    EXPECT_TRUE(eventually([] {
-        std::lock_guard<std::mutex> lock(g_mu);
-        return g_uart == "hi\xC8";
-    }));
+    EXPECT_TRUE(seen("hi\xC8"));
     EXPECT_EQ(sca_uart_close(ch, 1), 4);
     EXPECT_TRUE(sim->wait_for_line("serial close 1"));
     const std::string out = capture_stdout([] { EXPECT_EQ(sca_uart_open(ch, 8, 9600), -1); });
