@@ -404,10 +404,10 @@ void usage() {
             "  prints \"DEVICE <tty>\" and then one line per message from the host.\n");
 }
 
-bool parse_i2c(Board& b, const char* spec) {
+bool parse_i2c(Board& b, const char* arg) {
     char* end = nullptr;
-    const long addr = strtol(spec, &end, 0);
-    if (end == spec || addr < 0 || addr > 127) return false;
+    const long addr = strtol(arg, &end, 0);
+    if (end == arg || addr < 0 || addr > 127) return false;
     I2cDevice& dev = b.i2c[static_cast<int>(addr)];
     while (*end == ':' || *end == ',') {
         const char* p = end + 1;
