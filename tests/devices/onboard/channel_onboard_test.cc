@@ -46,7 +46,7 @@ struct ChannelOnboard : testing::Test {
 
 TEST_F(ChannelOnboard, UartOnTheConfiguredTtyAndValueChecks) {
     qbtest::PtyPair pty;
-    sca_handle h = open("{\"uart_device\": \"" + pty.slave_path() + "\"}");
+    sca_handle h = open("{\"uart_device\": \"" + pty.device() + "\"}");
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(sca_uart_open(h, 3, 12345), -1);
     ASSERT_EQ(sca_uart_open(h, 3, 115200), 0);
@@ -54,7 +54,7 @@ TEST_F(ChannelOnboard, UartOnTheConfiguredTtyAndValueChecks) {
     ASSERT_EQ(sca_uart_open(h, 3, 9600), 0) << "opening again replaces the port";
     EXPECT_EQ(open_descriptors(), before);
     EXPECT_EQ(sca_uart_write(h, 0, mut("hi\n"), 3), 3);
-    EXPECT_EQ(pty.read(3), "hi\n");
+    EXPECT_EQ(pty.read_n(3), "hi\n");
     EXPECT_EQ(sca_uart_register_cb(h, 0, [](char*, int) { return 0; }), 0);
     EXPECT_EQ(sca_uart_close(h, 0), 0);
     EXPECT_EQ(sca_uart_write(h, 0, mut("x"), 1), -5) << "closed";

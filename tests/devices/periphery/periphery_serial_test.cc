@@ -58,13 +58,13 @@ TEST_F(Serial, ArgumentsAndOpenFailuresLeaveItClosed) {
 
 TEST_F(Serial, RawBytesBothWaysWithTimeouts) {
     qbtest::PtyPair pty;
-    ASSERT_EQ(serial_open(s_, pty.slave_path().c_str(), 115200), 0) << serial_errmsg(s_);
+    ASSERT_EQ(serial_open(s_, pty.device().c_str(), 115200), 0) << serial_errmsg(s_);
     EXPECT_EQ(text(), "Serial (fd=" + std::to_string(serial_fd(s_)) +
                           ", baudrate=115200, databits=8, parity=none, stopbits=1, xonxoff=false, rtscts=false)");
 
     const uint8_t out[] = {0x00, 0x0a, 0xff};
     EXPECT_EQ(serial_write(s_, out, 3), 3);
-    EXPECT_EQ(pty.read(3), std::string("\x00\x0a\xff", 3));
+    EXPECT_EQ(pty.read_n(3), std::string("\x00\x0a\xff", 3));
 
     uint8_t in[8] = {};
     auto start = std::chrono::steady_clock::now();
@@ -92,7 +92,7 @@ TEST_F(Serial, SettersChangeOneFieldAndParityKeepsBitSeven) {
     // the input flags that parity sets are checked directly.
     qbtest::PtyPair pty;
     termios t;
-    ASSERT_EQ(serial_open_advanced(s_, pty.slave_path().c_str(), 9600, 7, PARITY_ODD, 2, 1, 0), 0);
+    ASSERT_EQ(serial_open_advanced(s_, pty.device().c_str(), 9600, 7, PARITY_ODD, 2, 1, 0), 0);
     ASSERT_EQ(tcgetattr(serial_fd(s_), &t), 0);
     EXPECT_EQ(t.c_iflag & (ISTRIP | INPCK | IXON | IXOFF), tcflag_t(ISTRIP | INPCK | IXON | IXOFF));
     EXPECT_EQ(serial_set_baudrate(s_, 12345), -1);
