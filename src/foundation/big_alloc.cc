@@ -1,9 +1,11 @@
 #include "foundation/big_alloc.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 namespace qb {
 namespace {
@@ -36,8 +38,17 @@ void* big_alloc(size_t n) {
 }
 
 void* big_realloc(void* p, size_t n) {
-    void* q = realloc(p, n ? n : 1);
-    if (q && n >= kBigBlock) advise_huge(q, n);
+    if (!p) return big_alloc(n);
+    if (n < kBigBlock) return realloc(p, n ? n : 1);
+    // realloc would move a large block to small pages (mremap keeps no
+    // alignment): a fresh aligned block and one copy cost less than a
+    // fault per 4 KiB, and doubling keeps the copies linear.
+    const size_t old = malloc_usable_size(p);
+    if (old >= n) return p;
+    void* q = big_alloc(n);
+    if (!q) return nullptr;
+    memcpy(q, p, old);
+    free(p);
     return q;
 }
 

@@ -15,7 +15,8 @@ constexpr size_t kBigBlock = size_t{4} << 20;
 // malloc(n) for small blocks; null when memory runs out.
 void* big_alloc(size_t n);
 
-// realloc(p, n), asking for huge pages once the block is large.
+// realloc(p, n) for a block from big_alloc, malloc or realloc; large
+// results are aligned and advised like big_alloc's.
 void* big_realloc(void* p, size_t n);
 
 }  // namespace qb

@@ -19,6 +19,7 @@ TEST(BigAlloc, LargeBlocksAreHugePageAlignedHeapMemory) {
         // Growing across the threshold keeps the contents.
         auto* q = static_cast<unsigned char*>(qb::big_realloc(p, n + qb::kBigBlock));
         ASSERT_NE(q, nullptr) << n;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(q) % qb::kHugePage, 0u) << n;
         EXPECT_TRUE(n == 0 || (q[0] == 0xa5 && q[n - 1] == 0xa5)) << n;
         q[n + qb::kBigBlock - 1] = 1;
         free(q);
