@@ -1,12 +1,15 @@
-// NPY/NPZ against NumPy, CSV against Python's csv module, AES-128 against
-// OpenSSL's EVP, crc32 against zlib's. The Python anchors run in processes
-// started from this binary and report the time of each repetition; those
-// times are this run's anchor figures (manual time).
+// NPY/NPZ against NumPy, CSV against pandas and Python's csv module, AES-128
+// against OpenSSL's EVP, crc32 against zlib's. The Python anchors run in
+// processes started from this binary and report the time and page faults of
+// each repetition; those are this run's anchor figures (manual time). Every
+// benchmark makes the files it reads, so each runs alone as well.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <openssl/evp.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +66,22 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
+long minor_faults() {
+    struct rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_minflt;
+}
+
+// Page faults per iteration, taken while the timed calls run.
+struct FaultCount {
+    long total = 0, start = 0;
+    void begin() { start = minor_faults(); }
+    void end() { total += minor_faults() - start; }
+    void report(benchmark::State& state) const {
+        state.counters["page_faults"] = static_cast<double>(total) / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+    }
+};
+
 // A table of numbers, words and fields that need quoting, about csv_bytes() long.
 const std::string& csv_path() {
     static const std::string path = [] {
@@ -98,27 +117,40 @@ const std::string& csv_path() {
 // One run per group, started right before that group's benchmarks, so the
 // anchor sees the same state of the page cache as ours does.
 const char* kAnchorScript = R"PY(
-import csv, sys, time
+import csv, os, resource, sys, time
 import numpy as np
 work, npy_bytes, part_bytes, csv_path, reps, group = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), sys.argv[4], int(sys.argv[5]), sys.argv[6]
+def faults():
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
 def timed(name, fn):
     for _ in range(reps):
-        t = time.perf_counter(); r = fn(); dt = time.perf_counter() - t
-        print(name, dt, flush=True)
+        f = faults(); t = time.perf_counter(); r = fn(); dt = time.perf_counter() - t; f = faults() - f
+        print(name, dt, f, flush=True)
         del r
+def npy_array():
+    return np.arange(npy_bytes // 8, dtype='<f8')
+def npz_parts():
+    return {'a%d' % i: np.full(part_bytes // 8, float(i)) for i in range(4)}
 if group == 'npy_save':
-    a = np.arange(npy_bytes // 8, dtype='<f8')
+    a = npy_array()
     timed('npy_save', lambda: np.save(work + '/np.npy', a))
 elif group == 'npy_load':
+    if not os.path.exists(work + '/np.npy'):
+        np.save(work + '/np.npy', npy_array())
     timed('npy_load', lambda: np.load(work + '/np.npy'))
 elif group == 'npz_save':
-    parts = {'a%d' % i: np.full(part_bytes // 8, float(i)) for i in range(4)}
+    parts = npz_parts()
     timed('npz_save', lambda: np.savez(work + '/np.npz', **parts))
 elif group == 'npz_load':
+    if not os.path.exists(work + '/np.npz'):
+        np.savez(work + '/np.npz', **npz_parts())
     def load_npz():
         with np.load(work + '/np.npz') as z:
             return [z[k] for k in z.files]
     timed('npz_load', load_npz)
+elif group == 'csv_load_pandas':
+    import pandas as pd
+    timed(group, lambda: pd.read_csv(csv_path, header=None, dtype=str, keep_default_na=False))
 else:
     def read_csv():
         with open(csv_path, newline='') as f:
@@ -133,29 +165,41 @@ else:
         timed('csv_save', write_csv)
 )PY";
 
-std::vector<double> anchor_times(const std::string& group) {
+struct AnchorRun {
+    std::vector<double> seconds, faults;
+};
+
+AnchorRun anchor_times(const std::string& group) {
     const std::string script = work().file("anchor.py");
     std::ofstream(script) << kAnchorScript;
     const std::string cmd = "/usr/bin/python3 '" + script + "' '" + work().dir + "' " + std::to_string(npy_bytes()) + " " +
                             std::to_string(npz_part_bytes()) + " '" + csv_path() + "' " + std::to_string(kReps) + " " + group;
-    std::vector<double> t;
+    AnchorRun run;
     FILE* p = popen(cmd.c_str(), "r");
     char name[64];
-    double s;
-    while (p && fscanf(p, "%63s %lf", name, &s) == 2)
-        if (group == name) t.push_back(s);
+    double s, f;
+    while (p && fscanf(p, "%63s %lf %lf", name, &s, &f) == 3)
+        if (group == name) {
+            run.seconds.push_back(s);
+            run.faults.push_back(f);
+        }
     if (p) pclose(p);
-    return t;
+    return run;
 }
 
 void run_anchor(benchmark::State& state, const char* name, size_t (*bytes)()) {
-    const std::vector<double> times = anchor_times(name);
-    if (times.size() < kReps) {
+    const AnchorRun run = anchor_times(name);
+    if (run.seconds.size() < kReps) {
         state.SkipWithError("the Python anchor did not run");
         return;
     }
     size_t i = 0;
-    for (auto _ : state) state.SetIterationTime(times[i++ % times.size()]);
+    double faults = 0;
+    for (auto _ : state) {
+        faults += run.faults[i % run.seconds.size()];
+        state.SetIterationTime(run.seconds[i++ % run.seconds.size()]);
+    }
+    state.counters["page_faults"] = faults / static_cast<double>(std::max<int64_t>(1, state.iterations()));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes()));
 }
 
@@ -173,52 +217,95 @@ npy_array_t* make_array(size_t bytes, double base) {
     return m;
 }
 
+npy_array_list_t* make_parts() {
+    npy_array_list_t* list = nullptr;
+    for (int i = 0; i < 4; ++i) list = npy_array_list_append(list, make_array(npz_part_bytes(), i), "a%d.npy", i);
+    return list;
+}
+
+const std::string& npy_file() {
+    static const std::string path = [] {
+        const std::string p = work().file("load.npy");
+        npy_array_t* m = make_array(npy_bytes(), 0);
+        npy_array_save(p.c_str(), m);
+        npy_array_free(m);
+        return p;
+    }();
+    return path;
+}
+
+const std::string& npz_file() {
+    static const std::string path = [] {
+        const std::string p = work().file("load.npz");
+        npy_array_list_t* list = make_parts();
+        npy_array_list_save(p.c_str(), list);
+        npy_array_list_free(list);
+        return p;
+    }();
+    return path;
+}
+
 void npy_save_ours(benchmark::State& state) {
     npy_array_t* m = make_array(npy_bytes(), 0);
     const std::string path = work().file("ours.npy");
+    FaultCount faults;
     for (auto _ : state) {
+        faults.begin();
         const auto t0 = std::chrono::steady_clock::now();
         npy_array_save(path.c_str(), m);
         state.SetIterationTime(seconds_since(t0));
+        faults.end();
     }
     npy_array_free(m);
+    faults.report(state);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * npy_bytes()));
 }
 
 void npy_load_ours(benchmark::State& state) {
-    const std::string path = work().file("ours.npy");
+    const std::string& path = npy_file();
+    FaultCount faults;
     for (auto _ : state) {
+        faults.begin();
         const auto t0 = std::chrono::steady_clock::now();
         npy_array_t* m = npy_array_load(path.c_str());
         state.SetIterationTime(seconds_since(t0));
+        faults.end();
         if (!m) state.SkipWithError("load failed");
         npy_array_free(m);
     }
+    faults.report(state);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * npy_bytes()));
 }
 
 void npz_save_ours(benchmark::State& state) {
-    npy_array_list_t* list = nullptr;
-    for (int i = 0; i < 4; ++i) list = npy_array_list_append(list, make_array(npz_part_bytes(), i), "a%d.npy", i);
+    npy_array_list_t* list = make_parts();
     const std::string path = work().file("ours.npz");
+    FaultCount faults;
     for (auto _ : state) {
+        faults.begin();
         const auto t0 = std::chrono::steady_clock::now();
         if (npy_array_list_save(path.c_str(), list) != 4) state.SkipWithError("save failed");
         state.SetIterationTime(seconds_since(t0));
+        faults.end();
     }
     npy_array_list_free(list);
+    faults.report(state);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 4 * npz_part_bytes()));
 }
 
 void npz_load_ours(benchmark::State& state) {
-    const std::string path = work().file("ours.npz");
+    const std::string& path = npz_file();
+    FaultCount faults;
     for (auto _ : state) {
+        faults.begin();
         const auto t0 = std::chrono::steady_clock::now();
         npy_array_list_t* list = npy_array_list_load(path.c_str());
         state.SetIterationTime(seconds_since(t0));
+        faults.end();
         if (npy_array_list_length(list) != 4) state.SkipWithError("load failed");
         npy_array_list_free(list);
     }
+    faults.report(state);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * 4 * npz_part_bytes()));
 }
 
@@ -227,14 +314,18 @@ CSV_BUFFER* g_table = nullptr;
 
 void csv_load_ours(benchmark::State& state) {
     const std::string path = csv_path();
+    FaultCount faults;
     for (auto _ : state) {
         CSV_BUFFER* b = csv_create_buffer();
+        faults.begin();
         const auto t0 = std::chrono::steady_clock::now();
         if (csv_load(b, const_cast<char*>(path.c_str())) != 0) state.SkipWithError("load failed");
         state.SetIterationTime(seconds_since(t0));
+        faults.end();
         if (g_table) csv_destroy_buffer(g_table);
         g_table = b;
     }
+    faults.report(state);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * std::filesystem::file_size(path)));
 }
 
@@ -325,6 +416,7 @@ BENCHMARK_CAPTURE(run_anchor, npz, "npz_save", npz_bytes)->Name("npz_save/anchor
 FILE_BENCH(npz_save_ours, "npz_save/quorbit");
 BENCHMARK_CAPTURE(run_anchor, npz, "npz_load", npz_bytes)->Name("npz_load/anchor_numpy")->UseManualTime()->Iterations(kReps)->Unit(benchmark::kMillisecond);
 FILE_BENCH(npz_load_ours, "npz_load/quorbit");
+BENCHMARK_CAPTURE(run_anchor, csv, "csv_load_pandas", csv_file_bytes)->Name("csv_load/anchor_pandas")->UseManualTime()->Iterations(kReps)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(run_anchor, csv, "csv_load", csv_file_bytes)->Name("csv_load/anchor_python_csv")->UseManualTime()->Iterations(kReps)->Unit(benchmark::kMillisecond);
 FILE_BENCH(csv_load_ours, "csv_load/quorbit");
 BENCHMARK_CAPTURE(run_anchor, csv, "csv_save", csv_file_bytes)->Name("csv_save/anchor_python_csv")->UseManualTime()->Iterations(kReps)->Unit(benchmark::kMillisecond);

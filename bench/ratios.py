@@ -27,10 +27,14 @@ def main(path):
         for role, b in runs.items():
             s, text = speed(b)
             line = "%-40s %16s" % (b["name"], text)
-            if not role.startswith("anchor") and anchors:
-                aname, ab = next(iter(anchors.items()))
-                a, _ = speed(ab)
-                line += "   ratio %.2f of %s (above 1 is faster)" % (s / a, aname)
+            if "page_faults" in b:
+                line += "  %9.0f page faults" % b["page_faults"]
+            if not role.startswith("anchor"):
+                for aname, ab in anchors.items():
+                    a, _ = speed(ab)
+                    line += "   ratio %.2f of %s" % (s / a, aname)
+                if anchors:
+                    line += " (above 1 is faster)"
             print(line)
 
 

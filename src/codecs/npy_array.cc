@@ -13,6 +13,7 @@
 
 #include "codecs/crc32_internal.h"
 #include "codecs/npy_io.h"
+#include "foundation/big_alloc.h"
 
 namespace qb::npy {
 namespace {
@@ -41,7 +42,7 @@ char* read_block(Source& src, uint64_t bytes, uint64_t avail) {
     const size_t n = static_cast<size_t>(bytes);
     if (avail != kUnknownSize) {
         // The end is known and already checked: one allocation and one read.
-        char* data = static_cast<char*>(malloc(n ? n : 1));
+        char* data = static_cast<char*>(qb::big_alloc(n));
         if (!data) {
             fprintf(stderr, "Cannot allocate memory for matrix data.\n");
             return nullptr;
@@ -55,12 +56,12 @@ char* read_block(Source& src, uint64_t bytes, uint64_t avail) {
     }
     // Unknown end (a pipe): the block grows only with data that really arrived.
     size_t cap = std::min(n, kGrowStep);
-    char* data = static_cast<char*>(malloc(cap ? cap : 1));
+    char* data = static_cast<char*>(qb::big_alloc(cap));
     size_t got = 0;
     while (data && got < n) {
         if (got == cap) {
             const size_t next = std::min(n, cap + std::max(cap, kGrowStep));
-            char* grown = static_cast<char*>(realloc(data, next));
+            char* grown = static_cast<char*>(qb::big_realloc(data, next));
             if (!grown) break;
             data = grown;
             cap = next;

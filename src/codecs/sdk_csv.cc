@@ -1,33 +1,51 @@
-// CSV tables: rows of text fields, read and written through large buffers.
+// CSV tables: rows of text fields. A file is read whole and cut into fields in
+// place; tables are written through a large buffer.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "codecs/csv_internal.h"
+#include "foundation/big_alloc.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 constexpr size_t kIoBlock = size_t{256} << 10;
-// Chunks grow from 4 KiB to 1 MiB, so a small table stays small.
+// Chunks grow from 4 KiB to 64 MiB, so a small table stays small.
 constexpr size_t kArenaFirstChunk = size_t{4} << 10;
-constexpr size_t kArenaChunk = size_t{1} << 20;
+constexpr size_t kArenaChunk = size_t{64} << 20;
 constexpr size_t kArenaLargest = size_t{16} << 10;
-// Bytes kept free at the end of each chunk, so the writer may read 16 bytes
-// from the start of any arena text without leaving the chunk.
-constexpr size_t kArenaSlack = 16;
+// Bytes kept readable behind every arena text: the writer reads 16 bytes from
+// the start of any text, the reader 64 from the start of any block.
+constexpr size_t kArenaSlack = 64;
 
-// Fields read from a file come from a per-table arena (one allocation per
-// megabyte instead of one per field); fields made by edits come from the heap.
-// The two are told apart by where the text starts: right behind the record in
-// the arena, one byte further in heap blocks.
+// Fields read from a file and their row arrays live in a per-table arena; the
+// texts stay in the block the file was read into, cut in place. Fields made
+// by edits come from the heap, with their text one byte behind the record, so
+// a field tells which it is; row arrays are told apart by address.
+struct Chunk {
+    char* base;
+    size_t size;
+};
+
 struct Arena {
-    char* chunks = nullptr;  // linked through their first word
-    char* cur = nullptr;
-    size_t left = 0;
+    Chunk* chunks = nullptr;  // sorted by address
+    size_t count = 0;
+    size_t cap = 0;
+    char* cur = nullptr;  // free space of the newest record chunk
+    char* end = nullptr;
     size_t next_chunk = kArenaFirstChunk;
 };
 
@@ -40,15 +58,56 @@ struct Table {
 Arena& arena_of(CSV_BUFFER* b) { return reinterpret_cast<Table*>(b)->arena; }
 
 void arena_release(Arena& a) {
-    while (a.chunks) {
-        char* next;
-        memcpy(&next, a.chunks, sizeof next);
-        free(a.chunks);
-        a.chunks = next;
+    for (size_t i = 0; i < a.count; ++i) free(a.chunks[i].base);
+    free(a.chunks);
+    a = Arena{};
+}
+
+bool arena_owns(const Arena& a, const void* p) {
+    const char* c = static_cast<const char*>(p);
+    size_t lo = 0, hi = a.count;  // the first chunk starting above p
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (a.chunks[mid].base <= c)
+            lo = mid + 1;
+        else
+            hi = mid;
     }
-    a.cur = nullptr;
-    a.left = 0;
-    a.next_chunk = kArenaFirstChunk;
+    return lo > 0 && c < a.chunks[lo - 1].base + a.chunks[lo - 1].size;
+}
+
+// Takes over a block from qb::big_alloc; false (block not taken) if memory runs out.
+bool arena_adopt(Arena& a, char* base, size_t size) {
+    if (a.count == a.cap) {
+        const size_t cap = a.cap ? 2 * a.cap : 16;
+        auto* grown = static_cast<Chunk*>(realloc(a.chunks, cap * sizeof(Chunk)));
+        if (!grown) return false;
+        a.chunks = grown;
+        a.cap = cap;
+    }
+    size_t at = a.count;
+    while (at > 0 && a.chunks[at - 1].base > base) --at;
+    memmove(a.chunks + at + 1, a.chunks + at, (a.count - at) * sizeof(Chunk));
+    a.chunks[at] = {base, size};
+    ++a.count;
+    return true;
+}
+
+// Makes [cur, end) hold at least need bytes, in a fresh chunk if it must.
+bool arena_reserve(Arena& a, size_t need) {
+    if (static_cast<size_t>(a.end - a.cur) >= need) return true;
+    if (need > SIZE_MAX - kArenaSlack) return false;
+    const size_t size = std::max(a.next_chunk, need + kArenaSlack);
+    char* chunk = static_cast<char*>(qb::big_alloc(size));
+    if (!chunk) return false;
+    if (!arena_adopt(a, chunk, size)) {
+        free(chunk);
+        return false;
+    }
+    a.cur = chunk;
+    a.end = chunk + size - kArenaSlack;
+    a.next_chunk = std::min(kArenaChunk, 2 * a.next_chunk);
+    return true;
 }
 
 CSV_FIELD* heap_field(const char* text, size_t len) {
@@ -62,22 +121,13 @@ CSV_FIELD* heap_field(const char* text, size_t len) {
     return f;
 }
 
+// A record with its text right behind it.
 CSV_FIELD* arena_field(Arena& a, const char* text, size_t len) {
     if (len > kArenaLargest) return heap_field(text, len);
     const size_t need = (sizeof(CSV_FIELD) + len + 1 + 7) & ~size_t{7};
-    if (need > a.left) {
-        const size_t size = std::max(a.next_chunk, need + 8 + kArenaSlack);
-        char* chunk = static_cast<char*>(malloc(size));
-        if (!chunk) return nullptr;
-        memcpy(chunk, &a.chunks, sizeof a.chunks);
-        a.chunks = chunk;
-        a.cur = chunk + 8;
-        a.left = size - 8 - kArenaSlack;
-        a.next_chunk = std::min(kArenaChunk, 2 * a.next_chunk);
-    }
+    if (!arena_reserve(a, need)) return nullptr;
     auto* f = reinterpret_cast<CSV_FIELD*>(a.cur);
     a.cur += need;
-    a.left -= need;
     f->text = reinterpret_cast<char*>(f + 1);
     if (len) memcpy(f->text, text, len);
     f->text[len] = '\0';
@@ -85,10 +135,10 @@ CSV_FIELD* arena_field(Arena& a, const char* text, size_t len) {
     return f;
 }
 
-bool in_arena(const CSV_FIELD* f) { return f->text == reinterpret_cast<const char*>(f + 1); }
+bool in_heap(const CSV_FIELD* f) { return f->text == reinterpret_cast<const char*>(f + 1) + 1; }
 
 void free_field(CSV_FIELD* f) {
-    if (f && !in_arena(f)) free(f);
+    if (f && in_heap(f)) free(f);
 }
 
 // Arrays keep a capacity of bit_ceil(count), so it need not be stored: one
@@ -100,9 +150,21 @@ bool make_room(T*& array, size_t count) {
     if (count + 1 <= capacity(count)) return true;
     const size_t cap = capacity(count + 1);
     if (cap == 0 || cap > SIZE_MAX / sizeof(T)) return false;
-    T* grown = static_cast<T*>(realloc(array, cap * sizeof(T)));
+    T* grown = static_cast<T*>(qb::big_realloc(array, cap * sizeof(T)));
     if (!grown) return false;
     array = grown;
+    return true;
+}
+
+// A row array in the arena has no room to grow: it moves to the heap first.
+bool own_row(CSV_BUFFER* b, size_t row) {
+    CSV_FIELD** fields = b->field[row];
+    if (!arena_owns(arena_of(b), fields)) return true;
+    const size_t width = b->width[row];
+    auto** copy = static_cast<CSV_FIELD**>(malloc(capacity(width) * sizeof(CSV_FIELD*)));
+    if (!copy) return false;
+    memcpy(copy, fields, width * sizeof *copy);
+    b->field[row] = copy;
     return true;
 }
 
@@ -114,23 +176,28 @@ bool exists_signed(const CSV_BUFFER* b, int row, int entry) {
 
 void free_row(CSV_BUFFER* b, size_t row) {
     for (size_t i = 0; i < b->width[row]; ++i) free_field(b->field[row][i]);
-    free(b->field[row]);
+    if (!arena_owns(arena_of(b), b->field[row])) free(b->field[row]);
     b->field[row] = nullptr;
     b->width[row] = 0;
+}
+
+// Adds a row whose array the caller made (taking it over); false if memory runs out.
+bool push_row(CSV_BUFFER* b, CSV_FIELD** fields, size_t n) {
+    if (!make_room(b->field, b->rows) || !make_room(b->width, b->rows)) return false;
+    b->field[b->rows] = fields;
+    b->width[b->rows] = n;
+    ++b->rows;
+    return true;
 }
 
 // Appends a row made of the given fields (taking them over); false if memory runs out.
 bool append_row_of(CSV_BUFFER* b, CSV_FIELD* const* fields, size_t n) {
     auto** row = static_cast<CSV_FIELD**>(malloc(capacity(n) * sizeof(CSV_FIELD*)));
-    if (!row || !make_room(b->field, b->rows) || !make_room(b->width, b->rows)) {
-        free(row);
-        return false;
-    }
+    if (!row) return false;
     memcpy(row, fields, n * sizeof *fields);
-    b->field[b->rows] = row;
-    b->width[b->rows] = n;
-    ++b->rows;
-    return true;
+    if (push_row(b, row, n)) return true;
+    free(row);
+    return false;
 }
 
 bool append_row(CSV_BUFFER* b) {
@@ -141,6 +208,7 @@ bool append_row(CSV_BUFFER* b) {
 }
 
 bool append_field(CSV_BUFFER* b, size_t row, const char* text, size_t len) {
+    if (!own_row(b, row)) return false;
     CSV_FIELD** fields = b->field[row];
     if (!make_room(fields, b->width[row])) return false;
     b->field[row] = fields;
@@ -163,70 +231,10 @@ void remove_row(CSV_BUFFER* b, size_t row) {
     const size_t below = b->rows - row - 1;
     memmove(b->field + row, b->field + row + 1, below * sizeof *b->field);
     memmove(b->width + row, b->width + row + 1, below * sizeof *b->width);
-    // With no row left no field lives in the arena: give it back, so a table
+    // With no row left nothing lives in the arena: give it back, so a table
     // that is loaded and emptied again and again does not grow.
     if (--b->rows == 0) arena_release(arena_of(b));
 }
-
-// Input through a large buffer (or straight from memory).
-class Input {
-public:
-    explicit Input(FILE* f) : file_(f), block_(new char[kIoBlock]) {}
-    Input(const char* data, size_t size) : cur_(data), end_(data + size) {}
-    ~Input() { delete[] block_; }
-    Input(const Input&) = delete;
-    Input& operator=(const Input&) = delete;
-
-    bool refill() {
-        if (!file_) return false;
-        const size_t n = fread(block_, 1, kIoBlock, file_);
-        cur_ = block_;
-        end_ = block_ + n;
-        return n > 0;
-    }
-    // The next byte as 0..255, or EOF: a byte 0xFF is data.
-    int get() {
-        if (cur_ == end_ && !refill()) return EOF;
-        return static_cast<unsigned char>(*cur_++);
-    }
-    bool at_end() { return cur_ == end_ && !refill(); }
-    const char* cur() const { return cur_; }
-    const char* end() const { return end_; }
-    void skip_to(const char* p) { cur_ = p; }
-    // Appends bytes up to the first one marked in stop; false at the end of input.
-    bool take_until(const bool* stop, std::string& out) {
-        for (;;) {
-            const char* p = cur_;
-            while (p < end_ && !stop[static_cast<unsigned char>(*p)]) ++p;
-            out.append(cur_, p);
-            cur_ = p;
-            if (p < end_) return true;
-            if (!refill()) return false;
-        }
-    }
-    bool take_until(char stop, std::string& out) {
-        for (;;) {
-            if (cur_ < end_) {
-                const char* p = static_cast<const char*>(memchr(cur_, stop, static_cast<size_t>(end_ - cur_)));
-                out.append(cur_, p ? p : end_);
-                if (p) {
-                    cur_ = p;
-                    return true;
-                }
-                cur_ = end_;
-            }
-            if (!refill()) return false;
-        }
-    }
-
-private:
-    FILE* file_ = nullptr;
-    char* block_ = nullptr;
-    const char* cur_ = nullptr;
-    const char* end_ = nullptr;
-};
-
-enum FieldEnd { kNextField = 0, kNextRow = 1, kEnd = 2 };
 
 struct Delims {
     char field, text;
@@ -238,68 +246,197 @@ struct Delims {
     }
 };
 
-// What ended a field, starting from the last character read; text after a
-// closing quote is dropped up to the next delimiter.
-FieldEnd ends_with(Input& in, const Delims& d, int c) {
-    for (;; c = in.get()) {
-        if (c == EOF) return kEnd;
-        if (c == static_cast<unsigned char>(d.field)) return kNextField;
-        if (c == '\n') return in.at_end() ? kEnd : kNextRow;
+// Positions of F, T and line feeds, found 64 bytes at a time. Needs 64
+// readable bytes behind the end; bits past the end are cleared.
+class Specials {
+public:
+    Specials(const char* data, size_t size, const Delims& d) : data_(data), size_(size), d_(d) {}
+    // The first position at or after pos that holds F, T or a line feed; size if none.
+    size_t next(size_t pos) {
+        while (pos < size_) {
+            const size_t block = pos & ~size_t{63};
+            if (block != block_) load(block);
+            const uint64_t bits = bits_ & (~uint64_t{0} << (pos & 63));
+            if (bits) return block + static_cast<size_t>(std::countr_zero(bits));
+            pos = block + 64;
+        }
+        return size_;
     }
-}
 
-struct RawField {
-    const char* text;
-    size_t len;
-    int last;  // the character that ended it (EOF included), for ends_with
+private:
+    void load(size_t block) {
+        block_ = block;
+        bits_ = mask(data_ + block);
+        if (size_ - block < 64) bits_ &= (uint64_t{1} << (size_ - block)) - 1;
+    }
+#if defined(__SSE2__)
+    uint64_t mask(const char* p) const {
+        const __m128i f = _mm_set1_epi8(d_.field), t = _mm_set1_epi8(d_.text), lf = _mm_set1_epi8('\n');
+        uint64_t m = 0;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const __m128i hit =
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, f), _mm_cmpeq_epi8(v, t)), _mm_cmpeq_epi8(v, lf));
+            m |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hit))} << (16 * i);
+        }
+        return m;
+    }
+#else
+    uint64_t mask(const char* p) const {
+        uint64_t m = 0;
+        for (int i = 0; i < 64; ++i) m |= uint64_t{d_.stop[static_cast<unsigned char>(p[i])]} << i;
+        return m;
+    }
+#endif
+    const char* data_;
+    size_t size_;
+    const Delims& d_;
+    size_t block_ = SIZE_MAX;
+    uint64_t bits_ = 0;
 };
 
-// Reads one field's text. It may point into the input block, so it is stored
-// before ends_with, which can refill the block.
-RawField read_field(Input& in, const Delims& d, std::string& buf) {
-    const int quote = static_cast<unsigned char>(d.text);
-    // Common case: an unquoted field that ends inside the current block.
-    const char* start = in.cur();
-    const char* p = start;
-    while (p < in.end() && !d.stop[static_cast<unsigned char>(*p)]) ++p;
-    if (p < in.end() && static_cast<unsigned char>(*p) != quote) {
-        in.skip_to(p + 1);
-        return {start, static_cast<size_t>(p - start), static_cast<unsigned char>(*p)};
+// Lays a row out in the arena: its records one after another, then the
+// array of pointers to them. A row that outgrows its chunk moves whole.
+class RowBuilder {
+public:
+    explicit RowBuilder(Arena& a) : a_(a), row_(a.cur) {}
+    bool add(char* text, size_t len) {
+        if (!room(sizeof(CSV_FIELD))) return false;
+        auto* f = reinterpret_cast<CSV_FIELD*>(a_.cur);
+        f->text = text;
+        f->length = len + 1;
+        a_.cur += sizeof(CSV_FIELD);
+        ++n_;
+        return true;
     }
-    buf.clear();
-    for (;;) {
-        in.take_until(d.stop, buf);
-        const int c = in.get();
-        if (c != quote) return {buf.data(), buf.size(), c};
-        buf.clear();  // a quote discards what came before it
-        for (;;) {
-            in.take_until(d.text, buf);
-            if (in.get() == EOF) return {buf.data(), buf.size(), EOF};  // unterminated: ends with the input
-            const int next = in.get();
-            if (next != quote) return {buf.data(), buf.size(), next};
-            buf.push_back(d.text);  // a doubled quote stands for one
+    // Publishes the fields added since the last row; false if memory runs out.
+    bool finish(CSV_BUFFER* b) {
+        if (n_ == 0) return true;
+        if (!room(n_ * sizeof(CSV_FIELD*))) return false;
+        auto** fields = reinterpret_cast<CSV_FIELD**>(a_.cur);
+        auto* records = reinterpret_cast<CSV_FIELD*>(row_);
+        for (size_t i = 0; i < n_; ++i) fields[i] = records + i;
+        a_.cur += n_ * sizeof(CSV_FIELD*);
+        if (!push_row(b, fields, n_)) return false;
+        row_ = a_.cur;
+        n_ = 0;
+        return true;
+    }
+
+private:
+    bool room(size_t more) {
+        if (static_cast<size_t>(a_.end - a_.cur) >= more) return true;
+        const size_t used = n_ * sizeof(CSV_FIELD);
+        if (used > SIZE_MAX / 2 - more) return false;
+        const char* old = row_;
+        if (!arena_reserve(a_, 2 * used + more)) return false;
+        if (used) memcpy(a_.cur, old, used);
+        row_ = a_.cur;
+        a_.cur += used;
+        return true;
+    }
+    Arena& a_;
+    char* row_;
+    size_t n_ = 0;
+};
+
+// Cuts data[0, size) into rows and fields in place: each text is ended by a
+// NUL written over the byte behind it, and doubled quotes are closed up. The
+// block must have kArenaSlack writable bytes behind the end and belong to the
+// table already. 0, or 2 if memory runs out (the rows read so far are kept).
+int parse(CSV_BUFFER* b, char* data, size_t size) {
+    const Delims d(b->field_delim, b->text_delim);
+    Specials specials(data, size, d);
+    Arena& arena = arena_of(b);
+    // Enough room for a table of short fields in the first chunk.
+    arena.next_chunk = std::max(arena.next_chunk, std::bit_ceil(std::min(size, kArenaChunk / 2) | 1) * 2);
+    RowBuilder row(arena);
+    for (size_t pos = 0;;) {
+        size_t e = specials.next(pos);
+        char* text = data + pos;
+        size_t len = e - pos;
+        if (e < size && data[e] == d.text) {
+            // A quote drops what came before it in this field; a doubled
+            // quote stands for one; what follows the closing quote is dropped.
+            text = data + e + 1;
+            char* w = text;
+            size_t r = e + 1;
+            for (;;) {
+                const void* q = memchr(data + r, d.text, size - r);
+                const size_t at = q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
+                if (w != data + r) memmove(w, data + r, at - r);
+                w += at - r;
+                if (at == size) {
+                    e = size;
+                    break;
+                }
+                if (at + 1 < size && data[at + 1] == d.text) {
+                    *w++ = d.text;
+                    r = at + 2;
+                    continue;
+                }
+                for (e = specials.next(at + 1); e < size && data[e] != d.field && data[e] != '\n';)
+                    e = specials.next(e + 1);
+                break;
+            }
+            len = static_cast<size_t>(w - text);
         }
+        const char end = e < size ? data[e] : '\0';
+        text[len] = '\0';
+        if (!row.add(text, len)) {
+            row.finish(b);
+            return 2;
+        }
+        if (e < size && end == d.field) {
+            pos = e + 1;
+            continue;
+        }
+        if (!row.finish(b)) return 2;
+        if (e + 1 >= size) return 0;  // a line feed at the very end starts no row
+        pos = e + 1;
     }
 }
 
-int load(CSV_BUFFER* b, Input& in) {
-    const Delims d(b->field_delim, b->text_delim);
-    Arena& arena = arena_of(b);
-    std::string buf;
-    std::vector<CSV_FIELD*> row;
-    for (;;) {
-        const RawField raw = read_field(in, d, buf);
-        CSV_FIELD* f = arena_field(arena, raw.text, raw.len);
-        if (f) row.push_back(f);
-        const FieldEnd end = f ? ends_with(in, d, raw.last) : kEnd;
-        if (end == kNextField) continue;
-        if (!row.empty() && append_row_of(b, row.data(), row.size())) row.clear();
-        if (!f || !row.empty()) {
-            for (CSV_FIELD* g : row) free_field(g);
-            return 2;
-        }
-        if (end == kEnd) return 0;
+// Reads the rest of fd into a block from qb::big_alloc with kArenaSlack zero
+// bytes behind the data. A read error ends the data like the end of the file.
+char* read_all(int fd, size_t* size) {
+    struct stat st;
+    size_t cap = kIoBlock;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+        if (static_cast<uint64_t>(st.st_size) > SIZE_MAX / 2) return nullptr;
+        cap = static_cast<size_t>(st.st_size) + 1;  // one more, to see the end at once
     }
+    char* data = static_cast<char*>(qb::big_alloc(cap + kArenaSlack));
+    size_t used = 0;
+    while (data) {
+        if (used == cap) {
+            if (cap > SIZE_MAX / 4) break;
+            char* grown = static_cast<char*>(qb::big_realloc(data, 2 * cap + kArenaSlack));
+            if (!grown) break;
+            data = grown;
+            cap *= 2;
+        }
+        const ssize_t n = read(fd, data + used, cap - used);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            memset(data + used, 0, kArenaSlack);
+            *size = used;
+            return data;
+        }
+        used += static_cast<size_t>(n);
+    }
+    free(data);
+    return nullptr;
+}
+
+// Parses a block from qb::big_alloc that the table takes over.
+int load_block(CSV_BUFFER* b, char* data, size_t size) {
+    if (!data) return 2;
+    if (!arena_adopt(arena_of(b), data, size + kArenaSlack)) {
+        free(data);
+        return 2;
+    }
+    return parse(b, data, size);
 }
 
 // Tells whether bytes hold F, T or a line feed, eight at a time.
@@ -433,7 +570,7 @@ private:
 void write_field(Output& out, const Delims& d, const QuoteScan& scan, const CSV_FIELD* f) {
     const char* p = f->text;
     const size_t len = f->length - 1;
-    if (out.put_plain(p, len, in_arena(f), scan)) return;
+    if (out.put_plain(p, len, !in_heap(f), scan)) return;
     out.put_quoted(p, len, d.text);
 }
 
@@ -443,8 +580,13 @@ namespace qb {
 
 int csv_load_memory(CSV_BUFFER* buffer, const char* data, size_t size) {
     if (!buffer) return 1;
-    Input in(data, size);
-    return load(buffer, in);
+    if (size > SIZE_MAX - kArenaSlack) return 2;
+    char* copy = static_cast<char*>(qb::big_alloc(size + kArenaSlack));
+    if (copy) {
+        if (size) memcpy(copy, data, size);
+        memset(copy + size, 0, kArenaSlack);
+    }
+    return load_block(buffer, copy, size);
 }
 
 }  // namespace qb
@@ -505,12 +647,12 @@ QB_API void csv_unlock(CSV_BUFFER* buffer) {
 
 QB_API int csv_load(CSV_BUFFER* buffer, char* file_name) {
     if (!buffer || !file_name) return 1;
-    FILE* f = fopen(file_name, "r");
-    if (!f) return 1;
-    Input in(f);
-    const int result = load(buffer, in);
-    fclose(f);
-    return result;
+    const int fd = open(file_name, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 1;
+    size_t size = 0;
+    char* data = read_all(fd, &size);
+    close(fd);
+    return load_block(buffer, data, size);
 }
 
 QB_API int csv_save(char* file_name, CSV_BUFFER* buffer) {
@@ -588,6 +730,7 @@ QB_API int csv_set_field(CSV_BUFFER* buffer, size_t row, size_t entry, char* fie
 QB_API int csv_insert_field(CSV_BUFFER* buffer, size_t row, size_t entry, char* field) {
     if (!exists(buffer, row, entry)) return csv_set_field(buffer, row, entry, field);
     const char* text = field ? field : "";
+    if (!own_row(buffer, row)) return 1;
     CSV_FIELD** fields = buffer->field[row];
     if (!make_room(fields, buffer->width[row])) return 1;
     buffer->field[row] = fields;

@@ -1,5 +1,8 @@
+#include <fcntl.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -7,13 +10,16 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/big_alloc.h"
 #include "sdk_file_ops.h"
 #include "sdk_logger.h"
 #include "sdk_string.h"
 
 namespace {
 constexpr const char* TAG = "file_ops";
-constexpr size_t kCopyBlock = 10240;
+constexpr size_t kCopyBlock = size_t{128} << 10;
+// One kernel copy call moves at most this much; it loops until the end.
+constexpr size_t kKernelCopyChunk = size_t{1} << 30;
 
 // Opens a regular file and measures it. A directory opens fine with "rb" on
 // Linux but reports a bogus size, so anything that is not a regular file is
@@ -60,7 +66,8 @@ char* read_text(const char* op, const char* name, bool quiet) {
     long len = 0;
     FILE* fp = open_measured(op, name, &len, quiet);
     if (!fp) return nullptr;
-    char* text = static_cast<char*>(calloc(static_cast<size_t>(len) + 1, 1));
+    // Every byte but the terminator is read from the file, so no zero fill.
+    char* text = static_cast<char*>(qb::big_alloc(static_cast<size_t>(len) + 1));
     if (!text) {
         if (!quiet) LOGE(TAG, "[%s]Memory error!", op);
         fclose(fp);
@@ -72,6 +79,7 @@ char* read_text(const char* op, const char* name, bool quiet) {
         free(text);
         return nullptr;
     }
+    text[len] = '\0';
     return text;
 }
 
@@ -98,6 +106,72 @@ void rek_mkdir(char* path, mode_t mode) {
         *p = '/';
     }
     if (*path && mkdir(path, mode) != 0 && errno != EEXIST) log_mkdir_error(path, errno);
+}
+
+// Errors after which a slower way may still work (another file system, a
+// kind of file or a kernel that the faster call does not handle).
+bool try_slower(int err) {
+    return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP;
+}
+
+bool write_all(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Copies the rest of in to out. copy_file_range keeps the bytes in the kernel
+// (or lets the file system share or copy them itself); sendfile works across
+// file systems; read and write work for anything else. Each way carries on
+// from where the one before stopped, since all use the file positions.
+bool copy_fd(int in, int out) {
+    struct stat st;
+    // Files that report no size (procfs, for one) copy as empty through the kernel paths.
+    bool kernel = fstat(in, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    bool range = kernel;
+    off_t copied = 0;
+    while (kernel) {
+        ssize_t n = range ? copy_file_range(in, nullptr, out, nullptr, kKernelCopyChunk, 0)
+                          : sendfile(out, in, nullptr, kKernelCopyChunk);
+        if (n > 0) {
+            copied += n;
+            continue;
+        }
+        // An end before the size seen at the start may be a file system the
+        // kernel copy cannot read (some report 0): read/write decides.
+        if (n == 0 && copied >= st.st_size) return true;
+        if (n == 0) break;
+        if (errno == EINTR) continue;
+        if (!try_slower(errno)) return false;
+        if (range)
+            range = false;
+        else
+            kernel = false;
+    }
+    char* block = static_cast<char*>(malloc(kCopyBlock));
+    if (!block) return false;
+    bool ok = true;
+    for (;;) {
+        ssize_t n = read(in, block, kCopyBlock);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        if (!write_all(out, block, static_cast<size_t>(n))) {
+            ok = false;
+            break;
+        }
+    }
+    int err = errno;
+    free(block);
+    errno = err;
+    return ok;
 }
 }  // namespace
 
@@ -134,7 +208,7 @@ QB_API int File_Read_Binary(char* file_name, char** buffer_out, int* size) {
     FILE* fp = open_measured(op, file_name, &len, false);
     if (!fp) return -1;
     *size = static_cast<int>(len);
-    char* data = static_cast<char*>(malloc(static_cast<size_t>(len) + 1));
+    char* data = static_cast<char*>(qb::big_alloc(static_cast<size_t>(len) + 1));
     if (!data) {
         LOGE(TAG, "[%s]Memory error!", op);
         fclose(fp);
@@ -191,27 +265,21 @@ QB_API int File_Append_String(char* file_name, char* buffer) {
 
 QB_API int File_Copy(char* src, char* dest) {
     // Both are opened before the check: a missing source still truncates dest.
-    FILE* in = src ? fopen(src, "r") : nullptr;
-    FILE* out = dest ? fopen(dest, "w+") : nullptr;
-    if (!in || !out) {
-        if (in) fclose(in);
-        if (out) fclose(out);
+    int in = src ? open(src, O_RDONLY | O_CLOEXEC) : -1;
+    int out = dest ? open(dest, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666) : -1;
+    if (in < 0 || out < 0) {
+        if (in >= 0) close(in);
+        if (out >= 0) close(out);
         return -1;
     }
-    char* block = static_cast<char*>(malloc(kCopyBlock));
-    bool ok = block != nullptr;
-    while (ok) {
-        size_t n = fread(block, 1, kCopyBlock, in);
-        if (n == 0) {
-            ok = !ferror(in);
-            break;
-        }
-        if (fwrite(block, 1, n, out) != n) ok = false;
+    bool ok = copy_fd(in, out);
+    int err = errno;
+    close(in);
+    if (close(out) != 0 && ok) {
+        ok = false;
+        err = errno;
     }
-    free(block);
-    fclose(in);
-    if (fclose(out) != 0) ok = false;
-    if (!ok) LOGE(TAG, "[%s]copying %s to %s failed, errno=%d", "File_Copy", src, dest, errno);
+    if (!ok) LOGE(TAG, "[%s]copying %s to %s failed, errno=%d", "File_Copy", src, dest, err);
     return ok ? 0 : -1;
 }
 

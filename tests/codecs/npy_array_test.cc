@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -171,6 +172,34 @@ TEST_F(Npy, HostileFilesFailCleanly) {
         close(fds[0]);
         EXPECT_EQ(describe(m.get()), image == terabyte ? "null" : "<f8 C (100,) " + image.substr(image.size() - 800)) << err;
     }
+}
+
+// Blocks this large take the huge-page path; a pipe grows its block in steps.
+TEST_F(Npy, LargeArraysLoadWholeFromFilesArchivesAndPipes) {
+    const std::string data = pattern((size_t{20} << 20) + 24, 11);
+    Array m(make_array("<f8", {data.size() / 8}, data)), back;
+    npy_array_save(path("big.npy").c_str(), m.get());
+    EXPECT_EQ(load("big.npy", &back), "");
+    EXPECT_TRUE(back && describe(back.get()) == describe(m.get()));
+    List list(npy_array_list_append(nullptr, back.release(), "big.npy")), from_zip;
+    ASSERT_EQ(npy_array_list_save(path("big.npz").c_str(), list.get()), 1);
+    EXPECT_EQ(load("big.npz", &from_zip), "");
+    EXPECT_TRUE(from_zip && describe(from_zip.get()) == describe(list.get()));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const std::string image = read_file(path("big.npy"));
+    std::jthread writer([&] {
+        for (size_t at = 0; at < image.size();) {
+            const ssize_t n = write(fds[1], image.data() + at, image.size() - at);
+            if (n <= 0) break;
+            at += static_cast<size_t>(n);
+        }
+        close(fds[1]);
+    });
+    EXPECT_EQ(load("/proc/self/fd/" + std::to_string(fds[0]), &back), "");
+    writer.join();
+    close(fds[0]);
+    EXPECT_TRUE(back && describe(back.get()) == describe(m.get()));
 }
 
 TEST_F(Npy, LenientHeaderFieldsWarnAndLoadAndDumpPrintsTheSummary) {

@@ -1,6 +1,9 @@
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 
 #include "sdk_file_ops.h"
 #include "support/test_support.h"
@@ -96,6 +99,28 @@ TEST_F(FileOps, WritersCreateTruncateAppendCopyAndReplace) {
     EXPECT_EQ(read_file(dst_), "host=localhost port=1 localhost");
     EXPECT_EQ(File_Replace_String(src, src, mut("HOST"), nullptr), 0);  // a null replacement deletes
     EXPECT_EQ(read_file(src_), "host= port=1 ");
+}
+
+// Copies go through the kernel where they can, and through slower ways across
+// file systems or from files that report no size; each must keep every byte.
+TEST_F(FileOps, CopyKeepsEveryByteOnEachWay) {
+    std::string content((size_t{3} << 20) + 77, '\0');
+    std::mt19937 rng(3);
+    for (char& c : content) c = static_cast<char>(rng());
+    write_file(src_, content);
+    write_file(dst_, std::string(size_t{5} << 20, 'x'));  // longer: truncated
+    EXPECT_EQ(File_Copy(src, dst), 0);
+    EXPECT_TRUE(read_file(dst_) == content);
+    if (std::filesystem::is_directory("/dev/shm")) {  // tmpfs on one side
+        const std::string shm = "/dev/shm/qb_copy_" + std::to_string(getpid());
+        EXPECT_EQ(File_Copy(src, mut(shm.c_str())), 0);
+        EXPECT_EQ(File_Copy(mut(shm.c_str()), dst), 0);
+        std::filesystem::remove(shm);
+        EXPECT_TRUE(read_file(dst_) == content);
+    }
+    EXPECT_EQ(File_Copy(mut("/proc/self/status"), dst), 0);
+    EXPECT_EQ(read_file(dst_).rfind("Name:", 0), 0u);
+    EXPECT_EQ(File_Copy(mut(dir_.path().c_str()), dst), -1);  // a directory has no bytes to copy
 }
 
 TEST_F(FileOps, WritersReportOpenWriteAndCloseErrors) {

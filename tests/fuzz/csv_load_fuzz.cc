@@ -1,10 +1,53 @@
-// Reads arbitrary bytes as CSV (the first byte picks the delimiters) and checks
-// the table's invariants: every row has a field, every text is terminated.
+// Reads arbitrary bytes as CSV (the first byte picks the delimiters), checks
+// the table's invariants, and compares it with a plain reader that takes one
+// character at a time: the fast loader must give the same table.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "codecs/csv_internal.h"
+
+namespace {
+
+using Table = std::vector<std::vector<std::string>>;
+
+Table read_slowly(const char* p, size_t n, char fd, char td) {
+    size_t i = 0;
+    auto next = [&]() -> int { return i < n ? static_cast<unsigned char>(p[i++]) : EOF; };
+    const int F = static_cast<unsigned char>(fd), T = static_cast<unsigned char>(td);
+    Table t(1);
+    for (;;) {
+        std::string text;
+        int c = next();
+        for (bool quoted = false;; c = next()) {
+            if (c == EOF) break;
+            if (!quoted) {
+                if (c == T) {
+                    quoted = true;
+                    text.clear();
+                } else if (c == F || c == '\n') {
+                    break;
+                } else {
+                    text += static_cast<char>(c);
+                }
+            } else if (c != T) {
+                text += static_cast<char>(c);
+            } else if ((c = next()) == T) {
+                text += static_cast<char>(T);
+            } else {
+                break;
+            }
+        }
+        t.back().push_back(text);
+        while (c != EOF && c != F && c != '\n') c = next();  // text after a closing quote
+        if (c == EOF || (c == '\n' && i == n)) return t;
+        if (c != F) t.emplace_back();
+    }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CSV_BUFFER* b = csv_create_buffer();
@@ -17,19 +60,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ++data;
         --size;
     }
-    if (qb::csv_load_memory(b, reinterpret_cast<const char*>(data), size) != 0) abort();
-    size_t total = 0;
+    const char* text = reinterpret_cast<const char*>(data);
+    if (qb::csv_load_memory(b, text, size) != 0) abort();
+    Table loaded(b->rows);
     for (size_t r = 0; r < b->rows; ++r) {
         if (b->width[r] == 0) abort();
         for (size_t i = 0; i < b->width[r]; ++i) {
             const CSV_FIELD* f = b->field[r][i];
             if (f->text[f->length - 1] != '\0') abort();
-            total += f->length - 1;
+            loaded[r].emplace_back(f->text, f->length - 1);
         }
     }
-    if (total > size) abort();
+    if (loaded != read_slowly(text, size, b->field_delim, b->text_delim)) abort();
     CSV_BUFFER* copy = csv_dup_buffer(b);
     if (copy && b->rows > 0) csv_copy_row(copy, 0, b, static_cast<int>(b->rows - 1));
+    if (b->rows > 0 && csv_insert_field(b, 0, 0, const_cast<char*>("x")) != 0) abort();
     csv_destroy_buffer(copy);
     csv_destroy_buffer(b);
     return 0;
