@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -192,16 +193,20 @@ TEST(WebSocketClient, HooksRunOnANamedThreadThatTheyCannotStop) {
     ASSERT_GT(peer.port(), 0) << peer.output();
     static char name[16];
     static std::atomic<int> stop_rc{1};
-    Client c(peer.port(), nullptr, "/feed", [](WS_Handle h, void*) {
-        pthread_getname_np(pthread_self(), name, sizeof name);
-        stop_rc = WS_Client_Stop(h);
+    // The hook may run as soon as the client starts, so the capture begins first.
+    std::optional<Client> c;
+    std::string log = qbtest::capture_stdout([&] {
+        c.emplace(peer.port(), nullptr, "/feed", [](WS_Handle h, void*) {
+            pthread_getname_np(pthread_self(), name, sizeof name);
+            stop_rc = WS_Client_Stop(h);
+        });
+        ASSERT_TRUE(c->wait([&] { return stop_rc != 1; }));
     });
-    std::string log = qbtest::capture_stdout([&] { ASSERT_TRUE(c.wait([&] { return stop_rc != 1; })); });
     EXPECT_EQ(stop_rc.load(), -1);
     EXPECT_STREQ(name, "websocket_clien");
     EXPECT_NE(log.find("WS_Client_Stop called from a client hook"), std::string::npos) << log;
-    EXPECT_EQ(WS_Client_Send_String(c.h, mut("still up")), 0);
-    ASSERT_TRUE(c.wait_msgs(1));
+    EXPECT_EQ(WS_Client_Send_String(c->h, mut("still up")), 0);
+    ASSERT_TRUE(c->wait_msgs(1));
 }
 
 TEST(WebSocketClientChannel, UrlMapping) {
