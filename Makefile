@@ -1,7 +1,7 @@
 # Quick start: `make demo` runs the main demo, `make test` runs the whole suite.
 # Both install what is missing first (Debian packages, see scripts/setup).
 
-.PHONY: setup demo test bench clean
+.PHONY: setup demo test bench package clean
 
 setup:
 	@scripts/setup
@@ -19,5 +19,12 @@ bench: setup
 	@cmake --build build-bench -j $$(nproc)
 	@bench/run build-bench
 
+# Debian packages in build-package/: libquorbitN, libquorbit-dev, quorbit-tools.
+package: setup
+	@cmake -S . -B build-package -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQB_BUILD_TESTS=OFF -DQB_BUILD_EXAMPLES=OFF >/dev/null
+	@cmake --build build-package -j $$(nproc) --target all man_pages
+	@cd build-package && cpack -G DEB
+	@ls build-package/*.deb
+
 clean:
-	rm -rf build build-asan build-fuzz build-bench
+	rm -rf build build-asan build-slim build-fuzz build-bench build-package

@@ -246,8 +246,9 @@ int cmd_load(const Options& o) {
     return (unique == o.count && duplicates == 0) ? 0 : 3;
 }
 
-void usage() {
-    fprintf(stderr,
+// -h asks for it: standard output and success; anything else is a usage error.
+[[noreturn]] void usage(int status = 1) {
+    fprintf(status ? stderr : stdout,
             "usage: qb-sim [options] send DATA | listen | load\n"
             "  -H HOST            Redis host (127.0.0.1)\n"
             "  -p PORT            Redis port (6379)\n"
@@ -259,7 +260,7 @@ void usage() {
             "  -n N               load: number of requests (1000)\n"
             "  -c C               load: requests in flight at once (16)\n"
             "  --size BYTES       load: request payload size (16)\n");
-    exit(1);
+    exit(status);
 }
 
 }  // namespace
@@ -285,7 +286,7 @@ int main(int argc, char** argv) {
         else if (a == "-n") o.count = atol(value().c_str());
         else if (a == "-c") o.concurrency = std::max(1, atoi(value().c_str()));
         else if (a == "--size") o.size = static_cast<size_t>(atol(value().c_str()));
-        else if (a == "-h" || a == "--help") usage();
+        else if (a == "-h" || a == "--help") usage(0);
         else rest.push_back(a);
     }
     if (rest.empty() || o.recv_stream.empty() || o.send_stream.empty()) usage();

@@ -25,8 +25,8 @@ struct State {
     int separators = 0;
 };
 
-void usage() {
-    fprintf(stderr,
+void usage(FILE* to = stderr) {
+    fprintf(to,
             "usage: qb-ws-client [-H HOST] [-p PORT] [-t SECONDS] INPUT_PORT [MESSAGE]\n"
             "  sends {\"port\":INPUT_PORT,\"message\":MESSAGE} to a stand-alone component (default\n"
             "  127.0.0.1:10000) and prints each answer; without MESSAGE every line of standard\n"
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
         case 'H': host = optarg; break;
         case 'p': port = atoi(optarg); break;
         case 't': timeout_s = atoi(optarg); break;
-        default: usage(); return opt == 'h' ? 0 : 2;
+        default: usage(opt == 'h' ? stdout : stderr); return opt == 'h' ? 0 : 2;
         }
     }
     if (optind >= argc || argc - optind > 2 || port <= 0 || timeout_s <= 0) {
