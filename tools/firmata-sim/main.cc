@@ -397,8 +397,8 @@ void report_analog(Board& b) {
     }
 }
 
-void usage() {
-    fprintf(stderr,
+void usage(FILE* to = stderr) {
+    fprintf(to,
             "usage: firmata-sim [--link PATH] [--name NAME] [--wire OUT:IN]... [--analog CH=VALUE]...\n"
             "                   [--i2c ADDR[:REG=HEXBYTES]...]... [--i2c-delay ADDR=MS]...\n"
             "  prints \"DEVICE <tty>\" and then one line per message from the host.\n");
@@ -458,6 +458,10 @@ void on_signal(int) { g_stop = 1; }
 int main(int argc, char** argv) {
     Board b;
     std::string link;
+    if (argc == 2 && (strcmp(argv[1], "-h") == 0 || strcmp(argv[1], "--help") == 0)) {
+        usage(stdout);
+        return 0;
+    }
     if (!parse_args(b, argc, argv, &link)) {
         usage();
         return 2;
