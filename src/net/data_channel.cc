@@ -56,6 +56,14 @@ void free_config(config* c) {
     memset(c, 0, sizeof *c);
 }
 
+void* start_from_config(const char* path, const char* tag, const char* missing_line, void* (*start)(char* url, int port)) {
+    config conf;
+    read_config(path, tag, missing_line, &conf);
+    void* handle = conf.url ? start(conf.url, conf.port) : nullptr;
+    free_config(&conf);
+    return handle;
+}
+
 }  // namespace qb::dc
 
 extern "C" {
