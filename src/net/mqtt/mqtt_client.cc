@@ -20,7 +20,11 @@ constexpr const char* kTrustStore = "cert/DigiCert.cer";
 struct mqtt_client {
     MQTTClient client = nullptr;
     cmqtt_callback* cb = nullptr;
-    std::string tls_uri;  // the same broker under a TLS scheme; empty when the URI has one
+    std::string uri;
+    std::string client_id;
+    bool has_client_id = false;  // Paho refuses a null one; keep that
+    std::string tls_uri;    // the same broker under a TLS scheme; empty when the URI has one
+    bool upgraded = false;  // a TLS attempt went to tls_uri
     // Paho lets one QoS 1/2 message fly at a time ("reliable") and, while one
     // does, makes the next publish poll in 100 ms sleeps. We wait for the
     // acknowledgement ourselves, woken by the delivery-complete handler, so
@@ -110,6 +114,25 @@ int publish(mqtt_client* c, const char* op, char* topic, char* data, int len, in
     }
     return rc;
 }
+// Creates the Paho client for c->uri with this file's handlers; false after logging.
+bool make_paho_client(mqtt_client* c) {
+    MQTTClient_createOptions create = MQTTClient_createOptions_initializer;
+    create.struct_version = 0;
+    int rc = MQTTClient_createWithOptions(&c->client, c->uri.c_str(), c->has_client_id ? c->client_id.c_str() : nullptr,
+                                          MQTTCLIENT_PERSISTENCE_NONE,
+                                          nullptr, &create);
+    if (rc != MQTTCLIENT_SUCCESS) {
+        LOGE(TAG, "MQTT Client failed %s", MQTTClient_strerror(rc));
+        return false;
+    }
+    rc = MQTTClient_setCallbacks(c->client, c, on_connection_lost, on_message, on_delivered);
+    if (rc != MQTTCLIENT_SUCCESS) {
+        LOGE(TAG, "Failed to set callbacks, return code: %s\n", MQTTClient_strerror(rc));
+        MQTTClient_destroy(&c->client);
+        return false;
+    }
+    return true;
+}
 }  // namespace
 
 extern "C" {
@@ -134,19 +157,11 @@ QB_API CMQTT_Handle CMQTT_Init(char* host, int port, char* clientid, cmqtt_callb
     auto* c = new (std::nothrow) mqtt_client();
     if (!c) return nullptr;
     c->cb = cb;
+    c->uri = uri;
     c->tls_uri = tls_form(uri);
-    MQTTClient_createOptions create = MQTTClient_createOptions_initializer;
-    create.struct_version = 0;
-    int rc = MQTTClient_createWithOptions(&c->client, uri, clientid, MQTTCLIENT_PERSISTENCE_NONE, nullptr, &create);
-    if (rc != MQTTCLIENT_SUCCESS) {
-        LOGE(TAG, "MQTT Client failed %s", MQTTClient_strerror(rc));
-        delete c;
-        return nullptr;
-    }
-    rc = MQTTClient_setCallbacks(c->client, c, on_connection_lost, on_message, on_delivered);
-    if (rc != MQTTCLIENT_SUCCESS) {
-        LOGE(TAG, "Failed to set callbacks, return code: %s\n", MQTTClient_strerror(rc));
-        MQTTClient_destroy(&c->client);
+    c->has_client_id = clientid != nullptr;
+    if (clientid) c->client_id = clientid;
+    if (!make_paho_client(c)) {
         delete c;
         return nullptr;
     }
@@ -175,14 +190,20 @@ QB_API int CMQTT_Connect_Server(CMQTT_Handle handle, char* username, char* passw
     ssl.verify = 0;
     ssl.sslVersion = MQTT_SSL_VERSION_DEFAULT;
     ssl.CApath = nullptr;
+    // A plain scheme would connect in clear although TLS was asked for. Paho
+    // keeps the TLS scheme for later attempts, so a plain one needs a new client.
     char* tls_uri[] = {c->tls_uri.data()};
     if (ssl_enable) {
         opts.ssl = &ssl;
-        // A plain scheme would connect in clear although TLS was asked for.
         if (!c->tls_uri.empty()) {
             opts.serverURIcount = 1;
             opts.serverURIs = tls_uri;
+            c->upgraded = true;
         }
+    } else if (c->upgraded) {
+        MQTTClient_destroy(&c->client);
+        c->upgraded = false;
+        if (!make_paho_client(c)) return -1;
     }
     settle(c, false);
     const int rc = MQTTClient_connect(c->client, &opts);
