@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "data_channel_impl.h"
 #include "net/dc_config.h"
@@ -21,6 +22,13 @@ struct channel_list {
 };
 
 list_head ch_list = {nullptr, nullptr};
+
+// Channels live as long as the program; their callback bundles stay reachable
+// here even for modules that keep none of their own.
+std::vector<dc_callback*>& open_bundles() {
+    static auto* v = new std::vector<dc_callback*>();
+    return *v;
+}
 
 char* member_string(json_object* root, const char* key) {
     json_object* v = nullptr;
@@ -118,6 +126,7 @@ QB_API DC_Handle DC_Init(char* channel_name, DC_Callback_Func callback, void* us
         os_free(cb);
         return nullptr;
     }
+    open_bundles().push_back(cb);
     return ch;
 }
 
