@@ -1,3 +1,3 @@
 qb_component(ENABLE_ZMQ
-  PACKAGES libczmq
+  PACKAGES libczmq libzmq
   HEADERS zmq_client.h zmq_server.h)

@@ -8,7 +8,7 @@ namespace qb::zmq {
 
 struct endpoint {
     zsock_t* sock;
-    zframe_t* last;  // owned; its bytes are what the last receive handed out
+    zmq_msg_t last;  // owned; its bytes are what the last receive handed out
 };
 
 // "%s:%d" of url and port; null (after "ZMQ Init failed" under tag) when the socket cannot be made.
