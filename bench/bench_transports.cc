@@ -1,7 +1,8 @@
 // Message rates of the transports, each against its reference in the same run.
 // MQTT: 100-byte publishes through a mosquitto broker started here, QoS 0 and
-// QoS 1, ours (CMQTT_*) vs mosquitto_pub publishing the same lines (-l), both
-// counted from connect to the last message handed over (QoS 1: acknowledged).
+// QoS 1, ours (CMQTT_*) vs one running mosquitto_pub publishing the same lines
+// (-l); both connected beforehand, a batch counted until a subscriber has
+// received all of it.
 // ZeroMQ PUSH/PULL and nanomsg PAIR over loopback TCP, 64 B and 64 KiB: ours
 // vs a raw libzmq / nanomsg loop; one iteration is a batch sent by one thread
 // and received by another (2000 messages of 64 B, 200 of 64 KiB).
@@ -57,64 +58,106 @@ qbtest::MosquittoBroker& broker() {
     return b;
 }
 
-// mosquitto_pub -l publishes each line read from standard input (without its newline) as one message.
+// Counts what arrives through the broker on one topic. It subscribes at QoS 0:
+// the broker would drop QoS 1 messages queued beyond 1000 for a slower reader.
+class Arrivals {
+public:
+    explicit Arrivals(const char* topic) {
+        cb_.param = &count_;
+        cb_.callback = [](void* p, char*, int, char*, int) {
+            ++*static_cast<std::atomic<int>*>(p);
+            return 0;
+        };
+        const std::string host = broker().host();
+        h_ = CMQTT_Init(const_cast<char*>(host.c_str()), broker().port(), const_cast<char*>("bench-sub"), &cb_);
+        ok_ = h_ && CMQTT_Connect_Server(h_, nullptr, nullptr, 0) == 0 && CMQTT_Subscribe(h_, const_cast<char*>(topic), 0) == 0;
+    }
+    ~Arrivals() {
+        if (h_) CMQTT_Deinit(h_);
+    }
+    bool ok() const { return ok_; }
+    void reset() { count_ = 0; }
+    // False when they stop coming (nothing for 10 s).
+    bool wait_for(int n) {
+        int last = -1;
+        auto since = Clock::now();
+        while (count_ < n) {
+            if (count_ != last) last = count_, since = Clock::now();
+            if (Clock::now() - since > std::chrono::seconds(10)) return false;
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        return true;
+    }
+
+private:
+    cmqtt_callback cb_{};
+    std::atomic<int> count_{0};
+    CMQTT_Handle h_ = nullptr;
+    bool ok_ = false;
+};
+
+// One mosquitto_pub -l for the whole run: each line written to it is published (without its newline).
 void anchor_mqtt(benchmark::State& state) {
     const int qos = static_cast<int>(state.range(0));
     if (!broker().running()) return state.SkipWithError(broker().error().c_str());
-    const std::string line(100, 'm');
+    Arrivals arrivals("bench/anchor");
+    if (!arrivals.ok()) return state.SkipWithError("subscriber failed");
+    int in[2];
+    if (pipe(in) != 0) return state.SkipWithError("pipe");
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+    posix_spawn_file_actions_addclose(&fa, in[1]);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> args = {"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker().port()),
+                                     "-t", "bench/anchor", "-q", std::to_string(qos), "-l"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const bool started = posix_spawnp(&pid, "mosquitto_pub", &fa, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&fa);
+    close(in[0]);
     std::string input;
-    for (int i = 0; i < kMqttBatch; ++i) input += line + "\n";
+    for (int i = 0; i < kMqttBatch; ++i) input += std::string(100, 'm') + "\n";
     for (auto _ : state) {
-        int in[2];
-        if (pipe(in) != 0) return state.SkipWithError("pipe");
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-        posix_spawn_file_actions_addclose(&fa, in[1]);
-        posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-        std::vector<std::string> args = {"mosquitto_pub", "-h", "127.0.0.1", "-p", std::to_string(broker().port()),
-                                         "-t", "bench/anchor", "-q", std::to_string(qos), "-l"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t pid = -1;
-        posix_spawnp(&pid, "mosquitto_pub", &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(in[0]);
-        for (size_t off = 0; off < input.size();) {
+        arrivals.reset();
+        for (size_t off = 0; started && off < input.size();) {
             const ssize_t n = write(in[1], input.data() + off, input.size() - off);
             if (n <= 0) break;
             off += static_cast<size_t>(n);
         }
-        close(in[1]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return state.SkipWithError("mosquitto_pub failed");
+        if (!arrivals.wait_for(kMqttBatch)) {
+            state.SkipWithError("messages lost");
+            break;
+        }
     }
+    close(in[1]);
+    if (started) waitpid(pid, nullptr, 0);
     state.SetItemsProcessed(state.iterations() * kMqttBatch);
 }
 
 void quorbit_mqtt(benchmark::State& state) {
     const int qos = static_cast<int>(state.range(0));
     if (!broker().running()) return state.SkipWithError(broker().error().c_str());
-    std::atomic<int> acked{0};
-    cmqtt_callback cb{};
-    cb.param = &acked;
-    cb.sent = [](void* p) {
-        ++*static_cast<std::atomic<int>*>(p);
-        return 0;
-    };
-    std::string payload(100, 'm');
+    Arrivals arrivals("bench/quorbit");
     const std::string host = broker().host();
+    CMQTT_Handle h = CMQTT_Init(const_cast<char*>(host.c_str()), broker().port(), const_cast<char*>("bench-pub"), nullptr);
+    if (!arrivals.ok() || !h || CMQTT_Connect_Server(h, nullptr, nullptr, 0) != 0) {
+        if (h) CMQTT_Deinit(h);
+        return state.SkipWithError("connect failed");
+    }
+    std::string payload(100, 'm');
     for (auto _ : state) {
-        acked = 0;
-        CMQTT_Handle h = CMQTT_Init(const_cast<char*>(host.c_str()), broker().port(), const_cast<char*>("bench-qb"), &cb);
-        if (!h || CMQTT_Connect_Server(h, nullptr, nullptr, 0) != 0) return state.SkipWithError("connect failed");
+        arrivals.reset();
         for (int i = 0; i < kMqttBatch; ++i)
             CMQTT_Send_Binary_Data(h, const_cast<char*>("bench/quorbit"), payload.data(), 100, qos);
-        while (qos > 0 && acked < kMqttBatch) std::this_thread::sleep_for(std::chrono::microseconds(200));
-        CMQTT_Deinit(h);
+        if (!arrivals.wait_for(kMqttBatch)) {
+            state.SkipWithError("messages lost");
+            break;
+        }
     }
+    CMQTT_Deinit(h);
     state.SetItemsProcessed(state.iterations() * kMqttBatch);
 }
 
