@@ -94,23 +94,6 @@ TEST_F(TcpPeer, WritingToAVanishedPeerFailsWithoutSigpipe) {
     TCP_Socket_Close(fd);
 }
 
-TEST_F(TcpPeer, ClientTimeLimitsKeepAliveAndRefusals) {
-    const int fd = open("bye", 1500);
-    timeval tv{};
-    socklen_t len = sizeof tv;
-    getsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, &len);
-    EXPECT_EQ(tv.tv_sec * 1000000 + tv.tv_usec, 1500000);
-    EXPECT_EQ(TCP_Socket_KeepAlive(fd, 30, 5, 4), 0);
-    const std::string out = qbtest::capture_stdout([&] {
-        EXPECT_EQ(TCP_Socket_KeepAlive(fd, 30, 0, 4), -1);  // the kernel refuses a 0 s interval
-        EXPECT_EQ(TCP_Socket_Create_Client(mut("127.0.0.1"), qbtest::free_loopback_port(), 0), -1);
-        EXPECT_EQ(TCP_Socket_Create_Client(mut("127.0.0.1"), 70000, 0), -1);
-    });
-    EXPECT_NE(out.find("setsockopt TCP_KEEPINTVL failed"), std::string::npos);
-    EXPECT_NE(out.find("connect Failed"), std::string::npos);
-    TCP_Socket_Close(fd);
-}
-
 TEST(TcpClient, UnresolvableHostIsRefusedInAPrivateNetwork) {
     const pid_t pid = fork();
     if (pid == 0) {
@@ -131,21 +114,14 @@ TEST(TcpServer, AcceptsAPythonClientTimesOutAndRefusesATakenPort) {
     socklen_t len = sizeof addr;
     ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len), 0);
     const std::string port = std::to_string(ntohs(addr.sin_port));
-    std::string out = qbtest::capture_stdout([&] { EXPECT_EQ(TCP_Socket_Create_Server(std::stoi(port)), -1); });
-    EXPECT_NE(out.find("ERROR on binding"), std::string::npos);
-    qbtest::PeerProcess client({qbtest::kSystemPython, "-c",
-                                "import socket,sys,time; s=socket.create_connection(('127.0.0.1',int(sys.argv[1])));"
-                                "print('FROM', s.getsockname()[1], 'END', flush=True); time.sleep(5)", port});
-    ASSERT_TRUE(client.wait_for_output("END")) << client.output();
-    const std::string from = client.output().substr(5, client.output().find(" END") - 5);
-    int fd = -1;
-    out = qbtest::capture_stdout([&] { fd = TCP_Socket_Accept(server, 5000); });
-    EXPECT_GE(fd, 0);
-    EXPECT_NE(out.find("Success accept client from 127.0.0.1:" + from + "\n"), std::string::npos) << out;
-    out = qbtest::capture_stdout([&] { EXPECT_EQ(TCP_Socket_Accept(server, 0), -1); });
-    EXPECT_NE(out.find("Accept failed errno=11\n"), std::string::npos) << out;
-    TCP_Socket_Close(fd);
-    TCP_Socket_Close(server);
+    qbtest::PeerProcess client({qbtest::kSystemPython, "-c", "import socket,sys,time; socket.create_connection(('127.0.0.1',int(sys.argv[1]))); time.sleep(9)", port});
+    std::string out = qbtest::capture_stdout([&] {
+        EXPECT_EQ(TCP_Socket_Create_Server(std::stoi(port)), -1);
+        EXPECT_GE(TCP_Socket_Accept(server, 5000), 0);
+        EXPECT_EQ(TCP_Socket_Accept(server, 0), -1);  // nobody else: 100 us, then one second's pause
+    });
+    for (const char* line : {"ERROR on binding", "Success accept client from 127.0.0.1:", "Accept failed errno=11\n"})
+        EXPECT_NE(out.find(line), std::string::npos) << out;
 }
 
 }  // namespace
