@@ -1,6 +1,5 @@
-// A real mosquitto broker on a free loopback port: plain, with one user and
-// password, or TLS with a test CA and server certificate made by openssl.
-// Stopped in the destructor. Free of GoogleTest so benchmarks can use it too.
+// A real mosquitto broker on a free loopback port: plain, with one user and password, or TLS with a
+// test CA and server certificate made by openssl. Stopped in the destructor; usable by benchmarks too.
 #pragma once
 
 #include <memory>
