@@ -12,6 +12,11 @@
  * - "websocket_client": connects during DC_Init to "url" ws://host[:port][/path]
  *   ("port" when the url names none, path "/" by default) and fails when the
  *   connection is not up within 5 s; DC_Transfer sends binary.
+ * - "zmq_client" / "zmq_server" (with ENABLE_ZMQ): a ZeroMQ PUSH / PULL
+ *   socket on "url:port"; "nanomsg_client" / "nanomsg_server" (with
+ *   ENABLE_NANOMSG): a nanomsg PAIR socket connected / bound to "url:port".
+ *   Nothing is pushed: DC_Receive blocks for one message, whose bytes stay
+ *   valid until the next DC_Receive on the channel.
  * - Results: 0 or a module's count for success, -1 for failure; DC_Init
  *   returns NULL on failure. Channels are never closed.
  */
@@ -19,6 +24,7 @@
 #define DATA_CHANNEL_H
 
 #include "qb_export.h"
+#include "sdk_config.h"
 
 QB_BEGIN_DECLS
 
@@ -28,6 +34,14 @@ typedef void (*DC_Callback_Func)(DC_Handle handle, char* data, int length, void*
 QB_API void DC_module_Init(void);
 QB_API void DC_module_register_websocket_server(void);
 QB_API void DC_module_register_websocket_client(void);
+#ifdef ENABLE_ZMQ
+QB_API void DC_module_register_zmq_client(void);
+QB_API void DC_module_register_zmq_server(void);
+#endif
+#ifdef ENABLE_NANOMSG
+QB_API void DC_module_register_nanomsg_client(void);
+QB_API void DC_module_register_nanomsg_server(void);
+#endif
 
 QB_API DC_Handle DC_Init(char* channel_name, DC_Callback_Func callback, void* user, char* config_file);
 QB_API int DC_Transfer(DC_Handle handle, char* data, int size);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "data_channel_impl.h"
 #include "net/dc_config.h"
@@ -21,6 +22,13 @@ struct channel_list {
 };
 
 list_head ch_list = {nullptr, nullptr};
+
+// Channels live as long as the program; their callback bundles stay reachable
+// here even for modules that keep none of their own.
+std::vector<dc_callback*>& open_bundles() {
+    static auto* v = new std::vector<dc_callback*>();
+    return *v;
+}
 
 char* member_string(json_object* root, const char* key) {
     json_object* v = nullptr;
@@ -54,6 +62,14 @@ void free_config(config* c) {
     free(c->username);
     free(c->password);
     memset(c, 0, sizeof *c);
+}
+
+void* start_from_config(const char* path, const char* tag, const char* missing_line, void* (*start)(char* url, int port)) {
+    config conf;
+    read_config(path, tag, missing_line, &conf);
+    void* handle = conf.url ? start(conf.url, conf.port) : nullptr;
+    free_config(&conf);
+    return handle;
 }
 
 }  // namespace qb::dc
@@ -110,6 +126,7 @@ QB_API DC_Handle DC_Init(char* channel_name, DC_Callback_Func callback, void* us
         os_free(cb);
         return nullptr;
     }
+    open_bundles().push_back(cb);
     return ch;
 }
 

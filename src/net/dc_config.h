@@ -15,4 +15,8 @@ struct config {
 void read_config(const char* path, const char* tag, const char* missing_line, config* out);
 void free_config(config* c);
 
+// Starts a url-and-port transport from the file; its handle, or null when the
+// file is unreadable or the start fails.
+void* start_from_config(const char* path, const char* tag, const char* missing_line, void* (*start)(char* url, int port));
+
 }  // namespace qb::dc

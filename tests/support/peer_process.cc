@@ -150,6 +150,21 @@ int PeerProcess::wait_exit(int sig) {
 
 int PeerProcess::stop() { return wait_exit(SIGTERM); }
 
+int PeerProcess::finish(int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    while (pid_ > 0 && Clock::now() < deadline) {
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            wait_exit(0);  // collects the rest of the output
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    wait_exit(SIGKILL);
+    return -1;
+}
+
 void PeerProcess::kill() { wait_exit(SIGKILL); }
 
 }  // namespace qbtest

@@ -32,6 +32,8 @@ public:
     void signal(int sig);
     // SIGTERM and wait (SIGKILL after 5 s); returns the exit status or -1.
     int stop();
+    // Waits for the peer to end by itself (SIGKILL after timeout_ms); its exit status or -1.
+    int finish(int timeout_ms = 15000);
     // SIGKILL and wait: the peer vanishes without closing anything itself.
     void kill();
 

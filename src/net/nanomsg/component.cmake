@@ -1,0 +1,3 @@
+qb_component(ENABLE_NANOMSG
+  PACKAGES nanomsg
+  HEADERS nanomsg_client.h nanomsg_server.h)

@@ -1,0 +1,2 @@
+qb_component(ENABLE_SOCKET
+  HEADERS sdk_socket.h)
