@@ -18,7 +18,11 @@ if nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | grep -q '^_
 fi
 
 # ... and every function the headers declare with QB_API is exported, nothing more.
-grep -h -o -P 'QB_API[^;(]*?\b\K\w+(?=\s*\()' "$prefix"/include/quorbit/*.h | grep -v '^__attribute__$' | sort -u >"$work/declared"
+# Preprocessed with the installed sdk_config.h, so declarations of switched-off
+# components drop out; QB_API becomes a marker the preprocessor leaves alone.
+for h in "$prefix"/include/quorbit/*.h; do
+  "$cc" -E -P -DQB_EXPORT_H -DQB_API=QB_API_MARK -DQB_BEGIN_DECLS= -DQB_END_DECLS= -I"$prefix/include/quorbit" "$h"
+done | grep -o -P 'QB_API_MARK[^;(]*?\b\K\w+(?=\s*\()' | sort -u >"$work/declared"
 nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | sort -u >"$work/exported"
 if ! diff -u "$work/declared" "$work/exported"; then
   echo "declared (-) and exported (+) functions differ"; exit 1
