@@ -1,7 +1,7 @@
-/*
+/** @file
  * The stand-alone storage backend: everything below the working directory,
- * temporary files as studio/<request>[/<port>]/<file>, configurations as
- * configs[/<port>]/<file>. It has no handle (init returns NULL) and ignores
+ * temporary files as `studio/<request>[/<port>]/<file>`, configurations as
+ * `configs[/<port>]/<file>`. It has no handle (init returns NULL) and ignores
  * the one it is given. Ids and names follow the rules of local_storage.h.
  */
 #ifndef FAKE_STORAGE_H

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Host side of the Firmata protocol: a board on a serial line, its pin
  * mirror, the incoming message parser, pin/analog/report messages, I2C
  * requests, servos and the serial-port passthrough.
@@ -63,7 +63,7 @@ QB_BEGIN_DECLS
 #define FIRMATA_I2C_READ_MASK 0x18
 #define FIRMATA_MSG_LEN 1024
 
-/* Serial passthrough sub-commands (the low nibble is the board's port). */
+/** Serial passthrough sub-commands (the low nibble is the board's port). */
 #define FIRMATA_SERIAL_CONFIG 0x10
 #define FIRMATA_SERIAL_WRITE 0x20
 #define FIRMATA_SERIAL_READ 0x30
@@ -86,17 +86,17 @@ enum I2C_MODES {
 };
 
 typedef struct s_pin {
-    uint8_t mode;             /* MODE_*; 0xFF until known */
-    uint8_t analog_channel;   /* 127: none */
-    uint64_t supported_modes; /* bit m: the board offers mode m */
-    uint32_t value;           /* last value written or reported */
+    uint8_t mode;             /**< MODE_*; 0xFF until known */
+    uint8_t analog_channel;   /**< 127: none */
+    uint64_t supported_modes; /**< bit m: the board offers mode m */
+    uint32_t value;           /**< last value written or reported */
 } t_pin;
 
 struct i2c_register {
-    uint8_t address; /* register whose reply is awaited */
+    uint8_t address; /**< register whose reply is awaited */
     uint8_t value[255];
     uint8_t number_bytes;
-    uint8_t ok; /* 1 once the reply is in */
+    uint8_t ok; /**< 1 once the reply is in */
 };
 
 typedef struct s_firmata {
@@ -105,8 +105,8 @@ typedef struct s_firmata {
     int parse_command_len;
     int parse_count;
     uint8_t parse_buff[FIRMATA_MSG_LEN];
-    int isReady;       /* 1 once the firmware has reported */
-    char firmware[140]; /* "<name>-<major>.<minor>" */
+    int isReady;       /**< 1 once the firmware has reported */
+    char firmware[140]; /**< `"<name>-<major>.<minor>"` */
     struct i2c_register i2c;
 } t_firmata;
 
@@ -118,11 +118,11 @@ typedef struct s_servo {
 typedef void (*firmata_gpio_callback_func)(int pin, int value);
 typedef int (*firmata_serial_callback_func)(char* data, int length);
 
-/* Opens the line at 57600 baud, resets the board and asks for its firmware;
+/** Opens the line at 57600 baud, resets the board and asks for its firmware;
  * the board is ready once firmata_pull has received the answer. */
 QB_API t_firmata* firmata_new(char* name);
 QB_API void firmata_close(t_firmata* firmata);
-/* Waits up to 10 ms for input and parses it: bytes read, 0 for none, negative when the line failed. */
+/** Waits up to 10 ms for input and parses it: bytes read, 0 for none, negative when the line failed. */
 QB_API int firmata_pull(t_firmata* firmata);
 QB_API void firmata_parse(t_firmata* firmata, const uint8_t* buf, int len);
 QB_API void firmata_endParse(t_firmata* firmata);
@@ -131,7 +131,7 @@ QB_API void firmata_resetDeviceConfig(t_firmata* firmata);
 QB_API int firmata_askFirmware(t_firmata* firmata);
 QB_API int firmata_pinMode(t_firmata* firmata, int pin, int mode);
 QB_API int firmata_digitalWrite(t_firmata* firmata, int pin, int value);
-/* The mirrored value, or -1 for a pin outside 0-127. */
+/** The mirrored value, or -1 for a pin outside 0-127. */
 QB_API int firmata_digitalRead(t_firmata* firmata, int pin);
 QB_API int firmata_analogWrite(t_firmata* firmata, int pin, int value);
 QB_API int firmata_analogRead(t_firmata* firmata, int pin, int* value);
@@ -139,26 +139,26 @@ QB_API void firmata_EnableDigitalReport(t_firmata* firmata, int enable);
 QB_API void firmata_EnableAnalogReport(t_firmata* firmata, int enable);
 QB_API void firmata_RegisterGpioCallback(t_firmata* firmata, firmata_gpio_callback_func func);
 
-/* I2C: 7-bit slave addresses; register reads wait about one second. */
+/** I2C: 7-bit slave addresses; register reads wait about one second. */
 QB_API int firmata_I2CRequest(t_firmata* firmata, char* bytes, int len);
 QB_API int firmata_I2CWriteBytes(t_firmata* firmata, uint8_t slaveAddress, char* bytes, int len);
 QB_API int firmata_I2CReadBytes(t_firmata* firmata, uint8_t slaveAddress, int num_bytes);
 QB_API int firmata_I2CWriteRegisterBytes(t_firmata* firmata, uint8_t address, uint8_t register_addr, uint8_t byte);
-/* Copies at most bytesToRead reply bytes; 0, or -1 on time-out. */
+/** Copies at most bytesToRead reply bytes; 0, or -1 on time-out. */
 QB_API int firmata_I2CReadRegisterBytes(t_firmata* firmata, uint8_t slaveAddress, uint8_t register_address,
                                         int bytesToRead, uint8_t* out_buffer);
 QB_API int firmata_I2CStopReading(t_firmata* firmata, uint8_t slaveAddress);
-/* delay in microseconds, 0-16383. */
+/** delay in microseconds, 0-16383. */
 QB_API int firmata_I2Config(t_firmata* firmata, int delay);
 
-/* Sets the pin to MODE_SERVO; NULL unless the board is ready. Release with free(). */
+/** Sets the pin to MODE_SERVO; NULL unless the board is ready. Release with free(). */
 QB_API t_servo* servo_attach(t_firmata* firmata, int pin);
 QB_API int servo_write(t_servo* servo, int value);
 
-/* Serial passthrough to the board's UARTs (ports 0-7 hardware; 8 and up refused when opening). */
+/** Serial passthrough to the board's UARTs (ports 0-7 hardware; 8 and up refused when opening). */
 QB_API int firmata_SerialPortOpen(t_firmata* firmata, int portId, int baudrate);
 QB_API int firmata_SerialPortWrite(t_firmata* firmata, int portId, char* buffer_in, int length);
-/* maxBytesToRead 0: all that is available. */
+/** maxBytesToRead 0: all that is available. */
 QB_API int firmata_SerialPortStartRead(t_firmata* firmata, int portId, int maxBytesToRead);
 QB_API int firmata_SerialPortStopRead(t_firmata* firmata, int portId);
 QB_API int firmata_SerialPortClose(t_firmata* firmata, int portId);

@@ -1,4 +1,6 @@
-/* I2C adapters through /dev/i2c-N (conventions: serial.h). */
+/** @file
+ * I2C adapters through /dev/i2c-N (conventions: serial.h).
+ */
 #ifndef QB_I2C_H
 #define QB_I2C_H
 
@@ -22,12 +24,12 @@ enum i2c_error_code {
 typedef struct i2c_handle i2c_t;
 
 QB_API i2c_t* i2c_new(void);
-/* The adapter must support plain I2C transfers. */
+/** The adapter must support plain I2C transfers. */
 QB_API int i2c_open(i2c_t* i2c, const char* path);
-/* The messages (address, flags such as I2C_M_RD, length, buffer) as one
+/** The messages (address, flags such as I2C_M_RD, length, buffer) as one
    combined transaction with repeated starts; 1 to 42 messages. */
 QB_API int i2c_transfer(i2c_t* i2c, struct i2c_msg* msgs, size_t count);
-/* 0 when already closed. */
+/** 0 when already closed. */
 QB_API int i2c_close(i2c_t* i2c);
 QB_API void i2c_free(i2c_t* i2c);
 QB_API int i2c_tostring(i2c_t* i2c, char* str, size_t len);

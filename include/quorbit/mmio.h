@@ -1,4 +1,6 @@
-/* Physical memory mapped through /dev/mem (conventions: serial.h). */
+/** @file
+ * Physical memory mapped through /dev/mem (conventions: serial.h).
+ */
 #ifndef QB_MMIO_H
 #define QB_MMIO_H
 
@@ -14,12 +16,12 @@ enum mmio_error_code { MMIO_ERROR_ARG = -1, MMIO_ERROR_OPEN = -2, MMIO_ERROR_CLO
 typedef struct mmio_handle mmio_t;
 
 QB_API mmio_t* mmio_new(void);
-/* Maps size bytes at physical address base (any alignment). */
+/** Maps size bytes at physical address base (any alignment). */
 QB_API int mmio_open(mmio_t* mmio, uintptr_t base, size_t size);
-/* The mapping address of base; NULL when closed. */
+/** The mapping address of base; NULL when closed. */
 QB_API void* mmio_ptr(mmio_t* mmio);
 
-/* Offsets count from base; an access reaching past base + size is refused
+/** Offsets count from base; an access reaching past base + size is refused
    ("Offset out of bounds"). Each sized access is a single access of that width. */
 QB_API int mmio_read32(mmio_t* mmio, uintptr_t offset, uint32_t* value);
 QB_API int mmio_read16(mmio_t* mmio, uintptr_t offset, uint16_t* value);

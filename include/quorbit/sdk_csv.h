@@ -1,4 +1,5 @@
-/* In-memory tables of text fields, loaded from and saved to delimited text.
+/** @file
+ * In-memory tables of text fields, loaded from and saved to delimited text.
  *
  * Rows may differ in width; every row has at least one field. Rows and fields
  * are addressed by zero-based indices; an index that does not exist (negative
@@ -18,56 +19,56 @@
 QB_BEGIN_DECLS
 
 typedef struct CSV_FIELD {
-    char* text;    /* NUL-terminated, owned by the table */
-    size_t length; /* length of text plus one */
+    char* text;    /**< NUL-terminated, owned by the table */
+    size_t length; /**< length of text plus one */
 } CSV_FIELD;
 
 typedef struct CSV_BUFFER {
-    CSV_FIELD*** field; /* rows arrays of width[row] field pointers */
+    CSV_FIELD*** field; /**< rows arrays of width[row] field pointers */
     size_t rows;
     size_t* width;
-    char field_delim; /* default ',' */
-    char text_delim;  /* default '"' */
-    os_mutex mutex;   /* used only by csv_lock / csv_unlock */
+    char field_delim; /**< default ',' */
+    char text_delim;  /**< default '"' */
+    os_mutex mutex;   /**< used only by csv_lock / csv_unlock */
 } CSV_BUFFER;
 
 QB_API CSV_BUFFER* csv_create_buffer(void);
-/* A copy of every row; the copy has the default delimiters, not those of src. */
+/** A copy of every row; the copy has the default delimiters, not those of src. */
 QB_API CSV_BUFFER* csv_dup_buffer(CSV_BUFFER* src);
 QB_API void csv_destroy_buffer(CSV_BUFFER* buffer);
 QB_API void csv_lock(CSV_BUFFER* buffer);
 QB_API void csv_unlock(CSV_BUFFER* buffer);
 
-/* 0; 1 if the file cannot be opened; 2 if memory runs out (the table keeps
+/** 0; 1 if the file cannot be opened; 2 if memory runs out (the table keeps
  * what was read). Rows are appended to those the table already holds. */
 QB_API int csv_load(CSV_BUFFER* buffer, char* file_name);
-/* 0; 1 if the file cannot be opened, written or closed. The file does not end
+/** 0; 1 if the file cannot be opened, written or closed. The file does not end
  * with a line feed. */
 QB_API int csv_save(char* file_name, CSV_BUFFER* buffer);
 
 QB_API int csv_get_height(CSV_BUFFER* buffer);
 QB_API int csv_get_width(CSV_BUFFER* buffer, size_t row);
 QB_API int csv_get_field_length(CSV_BUFFER* buffer, size_t row, size_t entry);
-/* Pointer into the table, valid until the field changes; NULL if missing. */
+/** Pointer into the table, valid until the field changes; NULL if missing. */
 QB_API char* csv_get_field_ptr(CSV_BUFFER* src, size_t row, size_t entry);
-/* Copies at most dest_len characters and a terminator (dest holds dest_len + 1
+/** Copies at most dest_len characters and a terminator (dest holds dest_len + 1
  * bytes): 0 whole, 1 cut short, 2 no such field (dest empty), 3 dest_len is 0. */
 QB_API int csv_get_field(char* dest, size_t dest_len, CSV_BUFFER* src, size_t row, size_t entry);
 
-/* Results below: 0 done, 1 memory ran out or a named position is missing. */
+/** Results below: 0 done, 1 memory ran out or a named position is missing. */
 QB_API int csv_set_field(CSV_BUFFER* buffer, size_t row, size_t entry, char* field);
 QB_API int csv_insert_field(CSV_BUFFER* buffer, size_t row, size_t entry, char* field);
 QB_API int csv_copy_field(CSV_BUFFER* dest, int dest_row, int dest_entry, CSV_BUFFER* source, int source_row,
                           int source_entry);
-/* A missing source row clears the destination row (csv_clear_row). */
+/** A missing source row clears the destination row (csv_clear_row). */
 QB_API int csv_copy_row(CSV_BUFFER* dest, int dest_row, CSV_BUFFER* source, int source_row);
 QB_API int csv_clear_field(CSV_BUFFER* buffer, size_t row, size_t entry);
-/* A row other than the last becomes one empty field; the last row is removed. */
+/** A row other than the last becomes one empty field; the last row is removed. */
 QB_API int csv_clear_row(CSV_BUFFER* buffer, size_t row);
 QB_API int csv_remove_row(CSV_BUFFER* buffer, size_t row);
 QB_API int csv_remove_all_row(CSV_BUFFER* buffer);
 QB_API int csv_remove_field(CSV_BUFFER* buffer, size_t row, size_t entry);
-/* The first row whose field number field equals field_str, or -1. */
+/** The first row whose field number field equals field_str, or -1. */
 QB_API int csv_find_row_by_field(CSV_BUFFER* buffer, int field, char* field_str);
 
 QB_API void csv_set_field_delim(CSV_BUFFER* buffer, char delim);

@@ -1,4 +1,6 @@
-/* Bounded FIFO of fixed-size items in one ring; no lock of its own. */
+/** @file
+ * Bounded FIFO of fixed-size items in one ring; no lock of its own.
+ */
 #ifndef SDK_FIFO_H
 #define SDK_FIFO_H
 

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Sensor channels: one set of calls for GPIO, analog I/O, PWM, servos, UARTs,
  * I2C and SPI, whatever carries them. A program calls
  * Sensor_Channel_module_Init once, registers the modules it wants (each
@@ -37,7 +37,7 @@ QB_API sca_handle sca_open(char* channel_name, char* config_file);
 QB_API int sca_close(sca_handle handle);
 
 QB_API int sca_gpio_init(sca_handle handle, int pin, int mode);
-/* value must be 0 or 1. */
+/** value must be 0 or 1. */
 QB_API int sca_gpio_write(sca_handle handle, int pin, int value);
 QB_API int sca_gpio_read(sca_handle handle, int pin, int* value);
 QB_API int sca_gpio_register_cb(sca_handle handle, gpio_callback_func cb);
@@ -46,7 +46,7 @@ QB_API int sca_analog_init(sca_handle handle, int pin, int mode);
 QB_API int sca_analog_write(sca_handle handle, int pin, int value);
 QB_API int sca_analog_read(sca_handle handle, int pin, int* value);
 
-/* One receive step of a module that pulls its device. */
+/** One receive step of a module that pulls its device. */
 QB_API int sca_poll(sca_handle handle);
 
 QB_API int sca_pwm_init(sca_handle handle, int pin, int frequency);

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Serial ports through the Linux terminal interface.
  *
  * Conventions of the peripheral layer (serial.h, i2c.h, spi.h, mmio.h): a
@@ -32,24 +32,24 @@ typedef enum serial_parity { PARITY_NONE = 0, PARITY_ODD = 1, PARITY_EVEN = 2 } 
 typedef struct serial_handle serial_t;
 
 QB_API serial_t* serial_new(void);
-/* 8 data bits, no parity, 1 stop bit, no flow control. */
+/** 8 data bits, no parity, 1 stop bit, no flow control. */
 QB_API int serial_open(serial_t* serial, const char* path, uint32_t baudrate);
-/* Raw mode. Rates: 50 to 4000000 as the terminal interface names them;
+/** Raw mode. Rates: 50 to 4000000 as the terminal interface names them;
    others are refused ("Invalid baud rate"). xonxoff and rtscts are bools. */
 QB_API int serial_open_advanced(serial_t* serial, const char* path, uint32_t baudrate, unsigned int databits,
                                 serial_parity_t parity, unsigned int stopbits, int xonxoff, int rtscts);
-/* Reads until len bytes arrived or timeout_ms passed over the whole call
+/** Reads until len bytes arrived or timeout_ms passed over the whole call
    (negative: no limit); returns the count read. */
 QB_API int serial_read(serial_t* serial, uint8_t* buf, size_t len, int timeout_ms);
-/* One write; returns the count written. */
+/** One write; returns the count written. */
 QB_API int serial_write(serial_t* serial, const uint8_t* buf, size_t len);
-/* Waits until all output has been sent. */
+/** Waits until all output has been sent. */
 QB_API int serial_flush(serial_t* serial);
 QB_API int serial_input_waiting(serial_t* serial, unsigned int* count);
 QB_API int serial_output_waiting(serial_t* serial, unsigned int* count);
-/* 1 when input is ready, 0 on time-out (negative timeout_ms: no limit). */
+/** 1 when input is ready, 0 on time-out (negative timeout_ms: no limit). */
 QB_API int serial_poll(serial_t* serial, int timeout_ms);
-/* 0 when already closed. */
+/** 0 when already closed. */
 QB_API int serial_close(serial_t* serial);
 QB_API void serial_free(serial_t* serial);
 
@@ -66,7 +66,7 @@ QB_API int serial_set_stopbits(serial_t* serial, unsigned int stopbits);
 QB_API int serial_set_xonxoff(serial_t* serial, int enabled);
 QB_API int serial_set_rtscts(serial_t* serial, int enabled);
 
-/* Returns what snprintf returns. */
+/** Returns what snprintf returns. */
 QB_API int serial_tostring(serial_t* serial, char* str, size_t len);
 QB_API const char* serial_errmsg(serial_t* serial);
 QB_API int serial_errno(serial_t* serial);

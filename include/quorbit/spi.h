@@ -1,4 +1,6 @@
-/* SPI devices through spidev (conventions: serial.h). */
+/** @file
+ * SPI devices through spidev (conventions: serial.h).
+ */
 #ifndef QB_SPI_H
 #define QB_SPI_H
 
@@ -23,12 +25,12 @@ typedef enum spi_bit_order { MSB_FIRST = 0, LSB_FIRST = 1 } spi_bit_order_t;
 typedef struct spi_handle spi_t;
 
 QB_API spi_t* spi_new(void);
-/* MSB first, 8 bits per word, no extra mode flags. */
+/** MSB first, 8 bits per word, no extra mode flags. */
 QB_API int spi_open(spi_t* spi, const char* path, unsigned int mode, uint32_t max_speed);
-/* mode 0-3; extra_flags are further bits of the spidev mode byte (SPI_CS_HIGH, ...). */
+/** mode 0-3; extra_flags are further bits of the spidev mode byte (SPI_CS_HIGH, ...). */
 QB_API int spi_open_advanced(spi_t* spi, const char* path, unsigned int mode, uint32_t max_speed,
                              spi_bit_order_t bit_order, uint8_t bits_per_word, uint8_t extra_flags);
-/* One full-duplex message of len bytes at the device's settings; chip select
+/** One full-duplex message of len bytes at the device's settings; chip select
    is released after it. */
 QB_API int spi_transfer(spi_t* spi, const uint8_t* txbuf, uint8_t* rxbuf, size_t len);
 QB_API int spi_close(spi_t* spi);
@@ -38,7 +40,7 @@ QB_API int spi_get_mode(spi_t* spi, unsigned int* mode);
 QB_API int spi_get_max_speed(spi_t* spi, uint32_t* max_speed);
 QB_API int spi_get_bit_order(spi_t* spi, spi_bit_order_t* bit_order);
 QB_API int spi_get_bits_per_word(spi_t* spi, uint8_t* bits_per_word);
-/* The mode byte's bits other than the mode and the bit order. */
+/** The mode byte's bits other than the mode and the bit order. */
 QB_API int spi_get_extra_flags(spi_t* spi, uint8_t* extra_flags);
 QB_API int spi_set_mode(spi_t* spi, unsigned int mode);
 QB_API int spi_set_max_speed(spi_t* spi, uint32_t max_speed);

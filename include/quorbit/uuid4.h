@@ -1,4 +1,6 @@
-/* Random identifiers: 32 lower-case hex characters, version nibble 4. */
+/** @file
+ * Random identifiers: 32 lower-case hex characters, version nibble 4.
+ */
 #ifndef UUID4_H
 #define UUID4_H
 
@@ -12,7 +14,7 @@ QB_BEGIN_DECLS
 enum { UUID4_ESUCCESS = 0, UUID4_EFAILURE = -1 };
 
 QB_API int uuid4_init(void);
-/* dst must hold UUID4_LEN bytes. */
+/** dst must hold UUID4_LEN bytes. */
 QB_API void uuid4_generate(char* dst);
 
 QB_END_DECLS

@@ -1,4 +1,6 @@
-/* Version of the Linux peripheral layer (serial.h, i2c.h, spi.h, mmio.h). */
+/** @file
+ * Version of the Linux peripheral layer (serial.h, i2c.h, spi.h, mmio.h).
+ */
 #ifndef QB_PERIPHERY_VERSION_H
 #define QB_PERIPHERY_VERSION_H
 
@@ -18,7 +20,7 @@ typedef struct periphery_version {
     const char* commit_id;
 } periphery_version_t;
 
-/* "v2.0.1" */
+/** "v2.0.1" */
 QB_API const char* periphery_version(void);
 QB_API const periphery_version_t* periphery_version_info(void);
 
