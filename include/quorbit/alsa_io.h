@@ -21,8 +21,11 @@ typedef struct alsa_handle {
 QB_API void* alsa_init(char* input_device, char* output_device);
 /** Closes both devices and frees the handle; it must not be used afterwards. */
 QB_API int alsa_deinit(void* handle);
+/** alsa_input_get on the capture device; -1 when the handle has none. */
 QB_API int alsa_read(void* handle, unsigned char** buffer, int* length);
+/** alsa_output_write on the playback device; -1 when the handle has none. */
 QB_API int alsa_write(void* handle, unsigned char* buffer, int length);
+/** alsa_input_flush on the capture device; -1 when the handle has none. */
 QB_API int alsa_flush(void* handle);
 
 QB_END_DECLS

@@ -18,6 +18,7 @@ QB_API int alsa_output_write(snd_pcm_t* pcm_handle, char* buffer, int length);
 /** Plays a raw or WAV file (a WAV header plays as silence). Returns 0, or -1 when the file cannot
    be opened or read or the device fails. */
 QB_API int alsa_output_write_from_file(snd_pcm_t* pcm_handle, char* filename);
+/** Drains what is queued, then closes the device; 0, or -1 for a NULL handle. */
 QB_API int alsa_output_close(snd_pcm_t* pcm_handle);
 
 QB_END_DECLS

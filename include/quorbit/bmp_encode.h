@@ -71,10 +71,13 @@ QB_API int YUV422_To_BMP(unsigned char* yuv, unsigned char* rgb, int width, int 
 /** One pixel, R in bits 0-7, G in 8-15, B in 16-23. */
 QB_API int convert_yuv_to_rgb_pixel(int y, int u, int v);
 
+/** The header length, 54. */
 QB_API int bmp_header_size(void);
 /** Writes the 54-byte header; returns 54. */
 QB_API int bmp_header_add(unsigned char* buffer, int width, int height);
+/** The width field of a BMP header (bytes 18-21, little-endian). */
 QB_API int bmp_get_width(char* buffer);
+/** The height field of a BMP header (bytes 22-25, little-endian). */
 QB_API int bmp_get_height(char* buffer);
 
 /** Bilinear rescale through libgd. Returns the output length (at most 54 + target_width *

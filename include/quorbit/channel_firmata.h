@@ -16,6 +16,7 @@
 
 QB_BEGIN_DECLS
 
+/** Registers the module under "Firmata" (after Sensor_Channel_module_Init). */
 QB_API void Sensor_Channel_module_register_firmata(void);
 
 QB_END_DECLS

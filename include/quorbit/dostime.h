@@ -22,8 +22,9 @@ QB_API dostime_t unix2dostime(time_t unix_time);
 /** Unpacks to a POSIX time (local time, daylight saving left to the system);
  * -1 when a field is out of range. */
 QB_API time_t dos2unixtime(dostime_t dostime);
-/** 1980-01-01 00:00:00 and 2107-12-31 23:59:58. */
+/** The earliest packable time, 1980-01-01 00:00:00. */
 QB_API dostime_t mindostime(void);
+/** The latest packable time, 2107-12-31 23:59:58. */
 QB_API dostime_t maxdostime(void);
 
 QB_END_DECLS

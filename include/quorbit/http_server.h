@@ -97,6 +97,7 @@ QB_API int SDK_HTTP_Server_Register_CGI(HttpServerHandle server, SDK_HTTP_METHOD
 /** Sets the status and the "Content-Type" header and appends length bytes. */
 QB_API void SDK_HTTP_Server_Send_Response(void* handle, int response_code, char* content_type, char* body,
                                           int length);
+/** Appends length more bytes to the answer's body. */
 QB_API void SDK_HTTP_Server_Send_Response_Body(void* handle, char* body, int length);
 /** Status 200 and the bytes as a download named file_name; the name loses CR,
  * LF, other control characters and quotes and is shortened to fit the

@@ -27,7 +27,9 @@ struct mem_encode {
 QB_API int RGB888_To_PNG(char* rgba, char* out_buffer, int width, int height);
 /** A BMP of this library (bottom-up B, G, R rows after the 54-byte header) -> PNG. */
 QB_API int BMP_To_PNG(char* rgba, char* out_buffer, int width, int height);
+/** RGB888_To_PNG writing at most out_capacity bytes; -1 when the PNG would not fit. */
 QB_API int RGB888_To_PNG_Bounded(char* rgba, char* out_buffer, int out_capacity, int width, int height);
+/** BMP_To_PNG writing at most out_capacity bytes; -1 when the PNG would not fit. */
 QB_API int BMP_To_PNG_Bounded(char* rgba, char* out_buffer, int out_capacity, int width, int height);
 /** Worst-case PNG length for width x height, or -1 when it exceeds int or a size is not positive. */
 QB_API int PNG_Encode_Bound(int width, int height);

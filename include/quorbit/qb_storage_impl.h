@@ -32,8 +32,9 @@ typedef struct qb_storage {
     qb_storage_impl_t* impl;
 } qb_storage;
 
-/** The backends' constant tables (local_storage_impl, fake_storage_impl). */
+/** The local backend's constant table (local_storage_impl); never written through. */
 QB_API qb_storage_impl_t* qb_storage_get_local(void);
+/** The stand-alone backend's constant table (fake_storage_impl); never written through. */
 QB_API qb_storage_impl_t* qb_storage_get_fake(void);
 
 QB_END_DECLS

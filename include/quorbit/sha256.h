@@ -18,9 +18,11 @@ typedef struct {
     uint32_t len[2];  /**< message length in bytes, low word first */
 } sha256_context;
 
+/** Starts a digest. */
 QB_API void ext_sha256_init(sha256_context* ctx);
+/** Adds sz bytes of dat to the digest. */
 QB_API void ext_sha256_hash(sha256_context* ctx, uint8_t* dat, uint32_t sz);
-/** Pads, writes the digest into buf and clears the input block. */
+/** Pads, writes the 32-byte digest into buf and clears the input block. */
 QB_API void ext_sha256_done(sha256_context* ctx, uint8_t* buf);
 
 QB_END_DECLS
