@@ -31,7 +31,10 @@ typedef struct s_serial {
 
 /** NULL when memory runs out. */
 QB_API t_serial* fserial_new(void);
+/** Opens the tty name (closing the record's previous line) in raw mode at the record's
+ * baud_rate, with DTR and RTS dropped; 0 or -1. */
 QB_API int fserial_open(t_serial* serial, char* name);
+/** Restores the settings found at open and closes the line; 0, or -1 when not open. */
 QB_API int fserial_close(t_serial* serial);
 /** -1 for a rate the line does not know (50 ... 4000000) or when setting fails. */
 QB_API int fserial_setBaud(t_serial* serial, int baud);
@@ -41,7 +44,9 @@ QB_API int fserial_read(t_serial* serial, void* ptr, int count);
 QB_API int fserial_write(t_serial* serial, void* ptr, int len);
 /** > 0 when input is there, 0 after msec without input, negative on errors. */
 QB_API int fserial_waitInput(t_serial* serial, int msec);
+/** Drops input received and not yet read; 0 or -1. */
 QB_API int fserial_discardInput(t_serial* serial);
+/** Waits until all written output has been sent. */
 QB_API void fserial_flushOutput(t_serial* serial);
 /** dtr/rts: 1 raises, 0 drops, other values leave the line. */
 QB_API int fserial_setControl(t_serial* serial, int dtr, int rts);

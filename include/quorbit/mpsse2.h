@@ -68,8 +68,10 @@ QB_API MPSSE2_handle mpsse2_init(int freq);
 /** Releases the USB device and the handle. */
 QB_API int mpsse2_close(MPSSE2_handle handle);
 
-/** GPIO. Pins outside 0-15 are refused with -1. direction non-zero makes the
-   pin an input. Outside SPI mode the first call sets the chip up for GPIO. */
+/* GPIO: pins outside 0-15 are refused with -1; results are 0 or -1. */
+
+/** Sets pin gpio's direction: non-zero makes it an input. Outside SPI mode the
+   first call sets the chip up for GPIO. */
 QB_API int mpsse2_gpio_init(MPSSE2_handle handle, int gpio, int direction);
 /** val 1 drives the pin high, anything else low. */
 QB_API int mpsse2_gpio_write(MPSSE2_handle handle, int pin, int val);
@@ -81,10 +83,13 @@ QB_API int mpsse2_gpio_update(MPSSE2_handle handle);
    up, and returns when an update fails. No other call on the handle meanwhile. */
 QB_API void* gpio_read_thread(void* arg);
 
-/** SPI. cpol/cpha select SPI0-SPI3; SCK idles at the CPOL level; endianess is
-   MPSSE_SPI_MSB or MPSSE_SPI_LSB. Transfers take 1 to 64512 bytes, others are
-   refused with -1; chip select is driven only by mpsse2_spi_enable_chip. */
+/* SPI: transfers take 1 to 64512 bytes, others are refused with -1; chip
+   select is driven only by mpsse2_spi_enable_chip. */
+
+/** Sets the chip up for SPI at frequency Hz; 0 or -1. cpol/cpha select SPI0-SPI3
+   (SCK idles at the CPOL level); endianess is MPSSE_SPI_MSB or MPSSE_SPI_LSB. */
 QB_API int mpsse2_spi_init(MPSSE2_handle handle, int frequency, int endianess, int cpol, int cpha);
+/** Clocks length bytes out, discarding what comes in; 0 or -1. */
 QB_API int mpsse2_spi_send(MPSSE2_handle handle, char* buffer, int length);
 /** Returns the number of bytes read (fewer than length when the chip was short). */
 QB_API int mpsse2_spi_read(MPSSE2_handle handle, char* buffer, int length);
@@ -95,17 +100,24 @@ QB_API int mpsse2_spi_send_read(MPSSE2_handle handle, char* inbuffer, int length
 /** Half duplex: sends length_in bytes, then reads length_out bytes; returns the number read. */
 QB_API int mpsse2_spi_send_read00(MPSSE2_handle handle, char* inbuffer, int length_in, char* out_buffer,
                                   int length_out);
-/** enable non-zero drives CS low (selected). */
+/** enable non-zero drives CS low (selected), 0 releases it; 0 or -1. */
 QB_API int mpsse2_spi_enable_chip(MPSSE2_handle handle, int enable);
 
-/** I2C on SCK (SCL) and DO/DI wired together (SDA), 100 kHz. Each call is one
-   transaction: 0, or -1 on a missing acknowledge, a short answer or a
-   transaction too large for the command buffer (about 560 bytes). */
+/* I2C on SCK (SCL) and DO/DI wired together (SDA), 100 kHz, 7-bit addresses.
+   Each call is one transaction: 0, or -1 on a missing acknowledge, a short
+   answer or a transaction too large for the command buffer (about 560 bytes). */
+
+/** Sets the chip up for I2C (open-drain outputs, 100 kHz); 0 or -1. */
 QB_API int mpsse2_i2c_init(MPSSE2_handle handle);
+/** 0 when a device acknowledges address, else -1. */
 QB_API int mpsse2_i2c_ping(MPSSE2_handle handle, uint8_t address);
+/** Writes length bytes to the device; 0 or -1. */
 QB_API int mpsse2_i2c_write(MPSSE2_handle handle, uint8_t address, char* buffer, int length);
+/** Writes register reg, then length bytes, in one transaction; 0 or -1. */
 QB_API int mpsse2_i2c_write_register(MPSSE2_handle handle, uint8_t address, uint8_t reg, char* buffer, int length);
+/** Reads length bytes from the device into out_buffer; 0 or -1. */
 QB_API int mpsse2_i2c_read(MPSSE2_handle handle, uint8_t address, char* out_buffer, int length);
+/** Writes register reg, then reads length bytes after a repeated start; 0 or -1. */
 QB_API int mpsse2_i2c_read_register(MPSSE2_handle handle, uint8_t address, uint8_t reg, char* out_buffer,
                                     int length);
 

@@ -46,19 +46,23 @@ QB_API npy_array_t* npy_array_load(const char* filename);
  * cannot be described in that header (more than 8 dimensions, a dictionary of
  * 108 characters or more, element size 0) is refused before the file is opened. */
 QB_API void npy_array_save(const char* filename, const npy_array_t* m);
+/** Frees the data and the array. */
 QB_API void npy_array_free(npy_array_t* m);
+/** Prints dimensions, shape, type and order on standard output. */
 QB_API void npy_array_dump(const npy_array_t* m);
 
-/** Add a node for array under the printf-formatted name and return the list's
+/** Adds a node for array at the end under the printf-formatted name and returns the list's
  * first node. The array belongs to the list from then on. When the name is
  * longer than MAX_FILENAME_LEN characters (or the array cannot be saved) the
  * list is returned unchanged and the array stays the caller's. */
 QB_API npy_array_list_t* npy_array_list_append(npy_array_list_t* list, npy_array_t* array,
                                                const char* filename, ...)
     __attribute__((format(printf, 3, 4)));
+/** As npy_array_list_append, with the new node first. */
 QB_API npy_array_list_t* npy_array_list_prepend(npy_array_list_t* list, npy_array_t* array,
                                                 const char* filename, ...)
     __attribute__((format(printf, 3, 4)));
+/** The number of nodes (0 for NULL). */
 QB_API size_t npy_array_list_length(npy_array_list_t* list);
 /** Frees every node with its array and name. */
 QB_API void npy_array_list_free(npy_array_list_t* list);
