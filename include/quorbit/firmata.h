@@ -63,7 +63,7 @@ QB_BEGIN_DECLS
 #define FIRMATA_I2C_READ_MASK 0x18
 #define FIRMATA_MSG_LEN 1024
 
-/** Serial passthrough sub-commands (the low nibble is the board's port). */
+/* Serial passthrough sub-commands (the low nibble is the board's port). */
 #define FIRMATA_SERIAL_CONFIG 0x10
 #define FIRMATA_SERIAL_WRITE 0x20
 #define FIRMATA_SERIAL_READ 0x30

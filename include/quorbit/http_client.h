@@ -28,10 +28,12 @@ typedef struct post_result_data {
     int cur_size;   /**< bytes stored so far */
 } post_result_data;
 
-/** 10-second limit for the whole transfer; the answer is returned whole, of
+/** POSTs post_data and returns the answer's body (heap, the caller frees it) or NULL.
+ * 10-second limit for the whole transfer; the answer is returned whole, of
  * any size (memory permitting). NULL also when the answer's body is empty. */
 QB_API char* SDK_HTTP_Client_Post(char* domain, int port, char* url, char* post_data);
-/** timeout seconds for the whole transfer (0: none). The answer is cut
+/** POSTs post_data and returns the body in a zero-filled heap block of buffer_size bytes
+ * (the caller frees it). timeout seconds for the whole transfer (0: none). The answer is cut
  * silently to buffer_size - 1 bytes. NULL for a buffer_size below 1 or a
  * negative timeout; an
  * all-zero block when libcurl cannot make a handle. */

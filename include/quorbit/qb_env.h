@@ -12,7 +12,8 @@
 
 QB_BEGIN_DECLS
 
-/** From the environment when quorbit_valid(), else from qb_env.ini. */
+/** The parameter config_name (such as "--mq-type"): from the environment when
+ * quorbit_valid(), else from qb_env.ini. Heap string or NULL. */
 QB_API char* qb_get_env(char* config_name);
 /** 1 when "--mq-type" is found in the process environment, else 0. */
 QB_API int quorbit_valid(void);

@@ -21,11 +21,11 @@ QB_API int File_Read_Binary(char* file_name, char** buffer_out, int* size);
 /** The whole regular file as a NUL-terminated heap string (an empty file gives
  * ""), or NULL. The caller frees it. */
 QB_API char* File_Read_String(char* file_name);
-/** Creates or truncates; the byte count, or -1 on any open, write or close error. */
+/** Writes buffer_size bytes to file_name, creating or truncating it; the byte count, or -1 on any open, write or close error. */
 QB_API int File_Write(char* file_name, char* buffer, int buffer_size);
-/** Appends the string without its NUL; the byte count, or -1 on error. */
+/** Appends the string without its NUL to file_name (created if missing); the byte count, or -1 on error. */
 QB_API int File_Append_String(char* file_name, char* buffer);
-/** Opens both before checking, so a missing src still creates or truncates
+/** Copies src to dest. Opens both before checking, so a missing src still creates or truncates
  * dest. 0, or -1 when either cannot be opened or a write or close fails. */
 QB_API int File_Copy(char* src, char* dest);
 /** remove(): a file or an empty directory. 0 or -1. */

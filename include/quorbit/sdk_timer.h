@@ -21,7 +21,7 @@ typedef void (*Timer_Callback)(Timer_Handle hdl, char* name, void* arg);
 
 /** Empty handle with its polling thread ("timer_thread") started. */
 QB_API Timer_Handle sdk_timer_init(void);
-/** First due interval ms from now, then every interval ms. A null name is
+/** Adds a named periodic callback: first due interval ms from now, then every interval ms. A null name is
  * empty; a longer name is cut to 127 characters. 0, or -1 for a null handle. */
 QB_API int sdk_timer_add_handler(Timer_Handle hdl, char* name, int interval, Timer_Callback cb, void* arg);
 /** Removes every entry whose callback is cb. 0, or -1 for a null handle. */

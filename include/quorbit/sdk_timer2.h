@@ -25,12 +25,12 @@ typedef timed_action_t* Timer2_Action;
 /** interval_ms is the action's period (0 for a one-shot action). */
 typedef void (*timed_action_handler)(int interval_ms, void* arg);
 
-/** NULL if the epoll descriptor or the watcher thread cannot be created. */
+/** Starts a kernel-timer watcher; NULL if the epoll descriptor or the watcher thread cannot be created. */
 QB_API Timer2_Handle sdk_timer2_init(void);
-/** First due after ms, then every ms; 0 ms never fires. NULL on failure
+/** Adds a periodic action: first due after ms, then every ms; 0 ms never fires. NULL on failure
  * (null handle or handler, no timer descriptor, negative ms). */
 QB_API Timer2_Action sdk_timer2_add_handler(Timer2_Handle hdl, int ms, timed_action_handler handler, void* arg);
-/** Due once after sec seconds and nsec nanoseconds; 0 and 0 never fires. The
+/** Adds a one-shot action, due once after sec seconds and nsec nanoseconds; 0 and 0 never fires. The
  * action stays registered until it is deleted. NULL on failure. */
 QB_API Timer2_Action sdk_timer2_add_handler_oneshot(Timer2_Handle hdl, time_t sec, long nsec,
                                                     timed_action_handler handler, void* arg);

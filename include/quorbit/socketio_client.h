@@ -62,15 +62,15 @@ typedef struct sio_client_cb_param {
     void* user;
 } sio_client_cb_param;
 
-/** url NULL means DEFAULT_URL; namespace_ (joined after the default namespace
+/** Creates a session for host:port (not yet connected). url NULL means DEFAULT_URL; namespace_ (joined after the default namespace
  * connects) at most SIO_NAMESPACE_MAX characters. NULL on failure. */
 QB_API SIO_Handle SIO_Client_Init(char* host, int port, char* url, char* header_json, char* namespace_,
                                   sio_reconnect reconnect);
-/** 0 once started with reconnection enabled. Without reconnection -1 unless
+/** Starts connecting with the given hooks. 0 once started with reconnection enabled. Without reconnection -1 unless
  * the WebSocket is already open, which it hardly ever is yet: connecting is
  * asynchronous, "connect" reports it. */
 QB_API int SIO_Client_Start(SIO_Handle session, sio_client_cb_param* callback);
-/** Refuses every later emit; threads and memory are released by Close. */
+/** Stops the session: refuses every later emit; threads and memory are released by Close. */
 QB_API int SIO_Client_Stop(SIO_Handle session);
 /** Stops the reconnection thread, the ping clock and the WebSocket, then frees
  * the session. No "disconnect" is reported for this. */

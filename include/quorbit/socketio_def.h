@@ -41,7 +41,7 @@ typedef enum socketio_parse_state {
     PARSE_STATE_END = 7
 } socketio_parse_state;
 
-/** Resend buffer: QoS levels (resent in this order; only level 0 survives a
+/* Resend buffer: QoS levels (resent in this order; only level 0 survives a
  * failed resend) and slots per level. */
 #define SIO_QOS_HIGH 0
 #define SIO_QOS_MID 1

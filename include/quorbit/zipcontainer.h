@@ -15,7 +15,7 @@ QB_BEGIN_DECLS
 #define CENTRAL_DIRECTORY_HEADER_SIGNATURE 0x02014b50u
 #define END_OF_CENTRAL_DIR_SIGNATURE 0x06054b50u
 
-/** Fixed parts of the records, without their variable-length tails. */
+/* Fixed parts of the records, without their variable-length tails. */
 #define LOCAL_HEADER_LENGTH 30
 #define CENTRAL_DIRECTORY_HEADER_LENGTH 46
 #define END_OF_CENTRAL_DIR_LENGTH 22
