@@ -2,7 +2,7 @@
  * Blocking HTTP(S) POST of a JSON text with libcurl; the answer's body comes
  * back as a NUL-terminated heap text that the caller frees.
  *
- * - The URL is "`<domain>:<port><url>`": domain carries the scheme and the host
+ * - The URL is `"<domain>:<port><url>"`: domain carries the scheme and the host
  *   ("http://127.0.0.1"), url the path and query ("/rpc/invoke").
  * - Headers "Accept: application/json", "Content-Type: application/json",
  *   "charsets: utf-8" and a fixed browser user agent.

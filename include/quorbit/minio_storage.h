@@ -3,7 +3,7 @@
  * one command line of the MinIO client `mc` through the shell, with a local
  * go-between file in the temporary directory (os_temp_dir) that is removed
  * whatever the outcome. minio_init registers the server with
- * "`mc config host add <bucket> <endpoint> <access key> <secret key>`", where
+ * `"mc config host add <bucket> <endpoint> <access key> <secret key>"`, where
  * `<bucket>` is "--storage-minio-bucket-name" (the alias under which mc knows
  * the server); objects live in the bucket "quorbit" on that server:
  *   `<bucket>/quorbit/studio/<user>/configs/<app>/<node>[/<port>]/<file>`

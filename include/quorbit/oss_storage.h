@@ -9,8 +9,8 @@
  * A domain-name endpoint is addressed as `<bucket>.<host>`; an IP address
  * endpoint (a private deployment, a local test server) as `<host>/<bucket>`.
  * Ids and names follow the rules of local_storage.h. Results: 0 or -1, the
- * location text or NULL; each operation logs "`<name>` succeeded" (debug) or
- * "`<name>` failed" (error). Loaded buffers carry a zero byte after the data
+ * location text or NULL; each operation logs `"<name> succeeded"` (debug) or
+ * `"<name> failed"` (error). Loaded buffers carry a zero byte after the data
  * (not counted). A NULL handle logs "OSS handle NULL" and fails. One thread
  * at a time per handle; handles are independent of each other.
  */

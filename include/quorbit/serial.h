@@ -4,7 +4,7 @@
  * Conventions of the peripheral layer (serial.h, i2c.h, spi.h, mmio.h): a
  * handle is created by *_new (NULL when memory runs out), opened, used,
  * closed and released by *_free. A failing call returns one of the negative
- * codes below and leaves a message ("`...: <system text> [errno N]`" when the
+ * codes below and leaves a message (`"...: <system text> [errno N]"` when the
  * system reported an error) and the error number in the handle, read with
  * *_errmsg and *_errno. Nothing is logged. One thread per handle.
  */
