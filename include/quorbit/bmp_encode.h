@@ -19,8 +19,8 @@
 
 QB_BEGIN_DECLS
 
-#define FMT_YUV420P 0 /* U plane before V */
-#define FMT_YV12 1    /* V plane before U */
+#define FMT_YUV420P 0 /**< U plane before V */
+#define FMT_YV12 1    /**< V plane before U */
 
 #define _xpixelpermeter 0x130B
 #define _ypixelpermeter 0x130B
