@@ -1,4 +1,4 @@
-/*
+/** @file
  * Pixel format conversion and in-memory BMP files.
  *
  * - YUV 4:2:0 is planar (luma, then two quarter-size chroma planes; width and
@@ -19,13 +19,13 @@
 
 QB_BEGIN_DECLS
 
-#define FMT_YUV420P 0 /* U plane before V */
-#define FMT_YV12 1    /* V plane before U */
+#define FMT_YUV420P 0 /**< U plane before V */
+#define FMT_YV12 1    /**< V plane before U */
 
 #define _xpixelpermeter 0x130B
 #define _ypixelpermeter 0x130B
 
-/* The on-disk header layout, little-endian and packed (54 bytes). */
+/** The on-disk header layout, little-endian and packed (54 bytes). */
 struct __attribute__((packed)) fileheader {
     char signature[2];
     uint32_t filesize;
@@ -52,37 +52,40 @@ struct __attribute__((packed)) bitmap {
     struct bitmapinfoheader bitmapinfoheader;
 };
 
-/* Fixed-point 4:2:0 -> R, G, B, top row first. type: FMT_YUV420P or FMT_YV12. Returns 0. */
+/** Fixed-point 4:2:0 -> R, G, B, top row first. type: FMT_YUV420P or FMT_YV12. Returns 0. */
 QB_API int YUV420_To_RGB888_Fast(int type, unsigned char* yuvbuffer, unsigned char* rgbbuffer, int width,
                                  int height);
-/* Floating-point 4:2:0 (U plane first) -> 3-byte pixels, bottom row first. Returns width * height * 3.
+/** Floating-point 4:2:0 (U plane first) -> 3-byte pixels, bottom row first. Returns width * height * 3.
    Note: the first output byte weighs the first chroma plane (U) with 1.4075, the third the second
    plane (V) with 1.779; this is the established output, not BT.601 B, G, R. */
 QB_API int YUV420_To_BGR888(unsigned char* yuv, unsigned char* rgb, int width, int height);
-/* YUYV -> R, G, B, top row first. Returns 0. */
+/** YUYV -> R, G, B, top row first. Returns 0. */
 QB_API int YUV422_To_RGB888(unsigned char* yuv, unsigned char* rgb, unsigned int width, unsigned int height);
-/* YUYV -> B, G, R, bottom row first. Returns 0. */
+/** YUYV -> B, G, R, bottom row first. Returns 0. */
 QB_API int YUV422_To_BGR888_Reverse(unsigned char* yuv, unsigned char* rgb, unsigned int width,
                                     unsigned int height);
-/* Header plus YUV420_To_BGR888 pixels. Returns 54 + width * height * 3. */
+/** Header plus YUV420_To_BGR888 pixels. Returns 54 + width * height * 3. */
 QB_API int YUV420_To_BMP(unsigned char* yuv, unsigned char* rgb, int width, int height);
-/* Header plus YUV422_To_BGR888_Reverse pixels. Returns 54 + width * height * 3. */
+/** Header plus YUV422_To_BGR888_Reverse pixels. Returns 54 + width * height * 3. */
 QB_API int YUV422_To_BMP(unsigned char* yuv, unsigned char* rgb, int width, int height);
-/* One pixel, R in bits 0-7, G in 8-15, B in 16-23. */
+/** One pixel, R in bits 0-7, G in 8-15, B in 16-23. */
 QB_API int convert_yuv_to_rgb_pixel(int y, int u, int v);
 
+/** The header length, 54. */
 QB_API int bmp_header_size(void);
-/* Writes the 54-byte header; returns 54. */
+/** Writes the 54-byte header; returns 54. */
 QB_API int bmp_header_add(unsigned char* buffer, int width, int height);
+/** The width field of a BMP header (bytes 18-21, little-endian). */
 QB_API int bmp_get_width(char* buffer);
+/** The height field of a BMP header (bytes 22-25, little-endian). */
 QB_API int bmp_get_height(char* buffer);
 
-/* Bilinear rescale through libgd. Returns the output length (at most 54 + target_width *
+/** Bilinear rescale through libgd. Returns the output length (at most 54 + target_width *
    target_height * 3), 4 when the input cannot be decoded, 5 when scaling or encoding fails,
    -1 for sizes <= 0 or null buffers. */
 QB_API int BMP_Resize_GD(char* buffer, char* out_buffer, int width, int height, int target_width,
                          int target_height);
-/* Nearest-sample rescale. Returns 54 + target_width * target_height * 3, -1 for sizes <= 0. */
+/** Nearest-sample rescale. Returns 54 + target_width * target_height * 3, -1 for sizes <= 0. */
 QB_API int BMP_Resize_linear(char* buffer, char* out_buffer, int width, int height, int target_width,
                              int target_height);
 

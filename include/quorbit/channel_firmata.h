@@ -1,4 +1,4 @@
-/*
+/** @file
  * The "Firmata" sensor channel: a board running standard Firmata firmware on
  * a serial line. sca_open's configuration file may name the device as a JSON
  * string member "device" (or "port"); without a file it is "/dev/ttyUSB0".
@@ -16,6 +16,7 @@
 
 QB_BEGIN_DECLS
 
+/** Registers the module under "Firmata" (after Sensor_Channel_module_Init). */
 QB_API void Sensor_Channel_module_register_firmata(void);
 
 QB_END_DECLS

@@ -1,4 +1,4 @@
-/*
+/** @file
  * The "FT232H" sensor channel module: GPIO (pins 0-15 as in mpsse2.h), SPI
  * and I2C of one FT232H USB bridge through the MPSSE engine. Open takes the
  * first FT232H; the module has no close, poll or UART, and the USB device
@@ -12,7 +12,7 @@
 
 QB_BEGIN_DECLS
 
-/* Registers the module under "FT232H" (after Sensor_Channel_module_Init). */
+/** Registers the module under "FT232H" (after Sensor_Channel_module_Init). */
 QB_API void Sensor_Channel_module_register_FT232H(void);
 
 QB_END_DECLS

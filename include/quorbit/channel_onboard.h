@@ -1,4 +1,4 @@
-/*
+/** @file
  * The "Onboard" sensor channel module: the board's own UART and I2C bus
  * through the peripheral layer (serial.h, i2c.h). PWM and servo calls only
  * check their values; GPIO, analog and SPI are not offered, and a UART
@@ -15,7 +15,7 @@
 
 QB_BEGIN_DECLS
 
-/* Registers the module under "Onboard" (after Sensor_Channel_module_Init). */
+/** Registers the module under "Onboard" (after Sensor_Channel_module_Init). */
 QB_API void Sensor_Channel_module_register_onboard(void);
 
 QB_END_DECLS

@@ -1,4 +1,6 @@
-/* CRC-32 of ISO 3309 / ITU-T V.42, the checksum of ZIP and PNG. */
+/** @file
+ * CRC-32 of ISO 3309 / ITU-T V.42, the checksum of ZIP and PNG.
+ */
 #ifndef QB_CRC32_H
 #define QB_CRC32_H
 
@@ -9,7 +11,7 @@
 
 QB_BEGIN_DECLS
 
-/* The CRC-32 of len bytes of buf, continued from crc (0 to start): the CRC of
+/** The CRC-32 of len bytes of buf, continued from crc (0 to start): the CRC of
  * two blocks fed one after the other equals the CRC of their concatenation.
  *
  * This symbol is also zlib's, and in a process that loads zlib (libpng does)

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Dotted-path access into json-c documents ("app.cs.masterNamespace",
  * "B.C[1].D") and short aliases for the json-c calls used across the library.
  *
@@ -32,15 +32,16 @@ typedef struct json_object Json;
 #define Json_array_add json_object_array_add
 #define Json_add_obj json_object_object_add
 
-/* The node sub_path names below o; NULL when o is NULL or the path does not resolve. */
+/** The node sub_path names below o; NULL when o is NULL or the path does not resolve. */
 QB_API struct json_object* Json_get_obj(struct json_object* o, char* sub_path);
-/* json_object_get_string of that node (JSON text for non-strings), or NULL. */
+/** json_object_get_string of that node (JSON text for non-strings), or NULL. */
 QB_API char* Json_get_str(struct json_object* o, char* sub_path);
-/* json_object_get_int of that node, or -1 (indistinguishable from a stored -1). */
+/** json_object_get_int of that node, or -1 (indistinguishable from a stored -1). */
 QB_API int Json_get_int(struct json_object* o, char* sub_path);
-/* Add or replace member key of object o. 0 on success; -1 for a null o, key
- * or str, or an o that is not an object. */
+/** Adds or replaces string member key of object o. 0 on success; -1 for a null o,
+ * key or str, or an o that is not an object. */
 QB_API int Json_add_str(struct json_object* o, char* key, char* str);
+/** Adds or replaces integer member key of object o; 0, or -1 as for Json_add_str. */
 QB_API int Json_add_int(struct json_object* o, char* key, int val);
 
 QB_END_DECLS

@@ -1,4 +1,4 @@
-/*
+/** @file
  * Conventions shared by every public header of this library.
  *
  * - All functions are plain C (extern "C") and are the only exported symbols.

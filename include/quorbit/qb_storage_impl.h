@@ -1,4 +1,4 @@
-/*
+/** @file
  * The contract every storage backend fills: one constant table of eight
  * operations, in this slot order. The front end (qb_storage.h) only
  * dispatches to it.
@@ -25,15 +25,16 @@ typedef struct qb_storage_impl {
     int (*tmp_file_delete)(Storage_Impl_Handle h, char* url, char* filename);
 } qb_storage_impl_t;
 
-/* The record behind QB_Storage. */
+/** The record behind QB_Storage. */
 typedef struct qb_storage {
-    int type;                   /* a qb_storage_type value */
-    Storage_Impl_Handle handle; /* NULL is valid for the stand-alone backend */
+    int type;                   /**< a qb_storage_type value */
+    Storage_Impl_Handle handle; /**< NULL is valid for the stand-alone backend */
     qb_storage_impl_t* impl;
 } qb_storage;
 
-/* The backends' constant tables (local_storage_impl, fake_storage_impl). */
+/** The local backend's constant table (local_storage_impl); never written through. */
 QB_API qb_storage_impl_t* qb_storage_get_local(void);
+/** The stand-alone backend's constant table (fake_storage_impl); never written through. */
 QB_API qb_storage_impl_t* qb_storage_get_fake(void);
 
 QB_END_DECLS

@@ -1,4 +1,6 @@
-/* Intrusive circular doubly linked list shared by registries, stores and queues. */
+/** @file
+ * Intrusive circular doubly linked list shared by registries, stores and queues.
+ */
 #ifndef SDK_LIST_H
 #define SDK_LIST_H
 
@@ -49,7 +51,7 @@ static inline void __list_del(struct list_head* prev, struct list_head* next) {
     prev->next = next;
 }
 
-/* Unlinks entry and poisons its links so a stale use faults at once. */
+/** Unlinks entry and poisons its links so a stale use faults at once. */
 static inline void list_del(struct list_head* entry) {
     __list_del(entry->prev, entry->next);
     entry->next = LIST_POISON1;

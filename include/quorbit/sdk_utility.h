@@ -1,4 +1,5 @@
-/* One include for the foundation services: logging, OS helpers, lists, the
+/** @file
+ * One include for the foundation services: logging, OS helpers, lists, the
  * FIFO, timers, the configuration store, JSON paths, files and strings. */
 #ifndef SDK_UTILITY_H
 #define SDK_UTILITY_H

@@ -1,4 +1,4 @@
-/*
+/** @file
  * The sensor channel module contract: one constant operation table per
  * module, registered under its name. A null slot means "not supported".
  * Every slot takes the module's own handle (what open stored) first and
@@ -14,7 +14,7 @@ QB_BEGIN_DECLS
 
 typedef struct sca_impl {
     const char* name;
-    /* Stores the module handle through out_handle; left NULL on failure. */
+    /** Stores the module handle through out_handle; left NULL on failure. */
     int (*open)(void** out_handle, char* config_file);
     int (*close)(void* h);
     int (*gpio_init)(void* h, int pin, int mode);
@@ -47,14 +47,14 @@ typedef struct sca_impl {
     int (*poll)(void* h);
 } sca_impl_t;
 
-/* One open channel: type is unused, handle is the module's own handle. */
+/** One open channel: type is unused, handle is the module's own handle. */
 struct _sca_handle {
     int type;
     void* handle;
     sca_impl_t* impl;
 };
 
-/* Appends the table to the registry (no duplicate check; the table is not copied). */
+/** Appends the table to the registry (no duplicate check; the table is not copied). */
 QB_API void Sensor_Channel_module_register(sca_impl_t* impl);
 
 QB_END_DECLS

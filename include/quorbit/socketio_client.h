@@ -1,4 +1,4 @@
-/*
+/** @file
  * A Socket.IO client (Engine.IO protocol 3, WebSocket transport only) for one
  * server, on top of the WebSocket client.
  *
@@ -40,7 +40,7 @@ QB_BEGIN_DECLS
 
 typedef void* SIO_Handle;
 
-/* Reconnection settings; times in milliseconds. */
+/** Reconnection settings; times in milliseconds. */
 typedef struct sio_reconnect {
     int enable;
     int attempts;
@@ -49,34 +49,34 @@ typedef struct sio_reconnect {
     int timeout;
 } sio_reconnect;
 
-/* namespace_ is NULL for the default namespace and for session events. */
+/** namespace_ is NULL for the default namespace and for session events. */
 typedef void (*SIO_Client_On_Event)(SIO_Handle session, char* namespace_, char* event, sio_payload* payloads,
                                     int count, void* user);
 typedef void (*SIO_Client_On_Ack)(SIO_Handle session, char* namespace_, char* event, sio_payload* payloads,
                                   int count, int message_id, void* user);
 
-/* Owned by the application; must outlive the session. Either hook may be NULL. */
+/** Owned by the application; must outlive the session. Either hook may be NULL. */
 typedef struct sio_client_cb_param {
     SIO_Client_On_Event onevent;
     SIO_Client_On_Ack onack;
     void* user;
 } sio_client_cb_param;
 
-/* url NULL means DEFAULT_URL; namespace_ (joined after the default namespace
+/** Creates a session for host:port (not yet connected). url NULL means DEFAULT_URL; namespace_ (joined after the default namespace
  * connects) at most SIO_NAMESPACE_MAX characters. NULL on failure. */
 QB_API SIO_Handle SIO_Client_Init(char* host, int port, char* url, char* header_json, char* namespace_,
                                   sio_reconnect reconnect);
-/* 0 once started with reconnection enabled. Without reconnection -1 unless
+/** Starts connecting with the given hooks. 0 once started with reconnection enabled. Without reconnection -1 unless
  * the WebSocket is already open, which it hardly ever is yet: connecting is
  * asynchronous, "connect" reports it. */
 QB_API int SIO_Client_Start(SIO_Handle session, sio_client_cb_param* callback);
-/* Refuses every later emit; threads and memory are released by Close. */
+/** Stops the session: refuses every later emit; threads and memory are released by Close. */
 QB_API int SIO_Client_Stop(SIO_Handle session);
-/* Stops the reconnection thread, the ping clock and the WebSocket, then frees
+/** Stops the reconnection thread, the ping clock and the WebSocket, then frees
  * the session. No "disconnect" is reported for this. */
 QB_API int SIO_Client_Close(SIO_Handle session);
 
-/*
+/**
  * Sends the event with payload_num arguments on namespace_ (NULL: the default
  * namespace), or buffers it at level qos (SIO_QOS_*) while disconnected. With
  * need_callback the packet carries the next message id, written to
@@ -86,7 +86,7 @@ QB_API int SIO_Client_Close(SIO_Handle session);
  */
 QB_API int SIO_Client_Emit_Ex(SIO_Handle session, char* event, sio_payload* payload, int payload_num, int qos,
                               int need_callback, int* message_id, char* namespace_);
-/* As Emit_Ex with one text argument data, or none when data is NULL. */
+/** As Emit_Ex with one text argument data, or none when data is NULL. */
 QB_API int SIO_Client_Emit(SIO_Handle session, char* event, char* data, int qos, int need_callback,
                            int* message_id, char* namespace_);
 

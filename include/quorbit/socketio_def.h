@@ -1,4 +1,4 @@
-/*
+/** @file
  * Packet codes, limits and the argument record shared by the Socket.IO
  * client's send and receive paths (Socket.IO over Engine.IO protocol 3).
  */
@@ -9,7 +9,7 @@
 
 QB_BEGIN_DECLS
 
-/* First character of an Engine.IO packet. */
+/** First character of an Engine.IO packet. */
 typedef enum eio_code {
     EIO_OPEN = '0',
     EIO_CLOSE = '1',
@@ -18,7 +18,7 @@ typedef enum eio_code {
     EIO_MESSAGE = '4'
 } eio_code;
 
-/* First character of a Socket.IO packet, after the Engine.IO '4'. */
+/** First character of a Socket.IO packet, after the Engine.IO '4'. */
 typedef enum sio_code {
     SIO_CONNECT = '0',
     SIO_DISCONNECT = '1',
@@ -29,7 +29,7 @@ typedef enum sio_code {
     SIO_BINARY_ACK = '6'
 } sio_code;
 
-/* States of the event and ack parser. */
+/** States of the event and ack parser. */
 typedef enum socketio_parse_state {
     PARSE_STATE_INIT = 0,
     PARSE_STATE_NAMESPACE = 1,
@@ -48,14 +48,14 @@ typedef enum socketio_parse_state {
 #define SIO_QOS_LOW 2
 #define SIO_TX_BUFFER_SIZE 1024
 
-/* Payload entries of one received event; the parser delivers at most one
+/** Payload entries of one received event; the parser delivers at most one
  * fewer (99) arguments. */
 #define RX_PAYLOAD_NUMBER 100
 
-/* Longest namespace a session accepts, in characters. */
+/** Longest namespace a session accepts, in characters. */
 #define SIO_NAMESPACE_MAX 48
 
-/*
+/**
  * One argument. Sending: length > 0 means a binary argument of that many
  * bytes, otherwise message is NUL-terminated text (a text beginning with "{"
  * goes out as a JSON object, any other in double quotes, unescaped).

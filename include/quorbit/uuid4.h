@@ -1,4 +1,6 @@
-/* Random identifiers: 32 lower-case hex characters, version nibble 4. */
+/** @file
+ * Random identifiers: 32 lower-case hex characters, version nibble 4.
+ */
 #ifndef UUID4_H
 #define UUID4_H
 
@@ -11,8 +13,10 @@ QB_BEGIN_DECLS
 
 enum { UUID4_ESUCCESS = 0, UUID4_EFAILURE = -1 };
 
+/** Seeds the generator from /dev/urandom (or getrandom); UUID4_EFAILURE when only
+ * the clock was available. uuid4_generate seeds itself if this was never called. */
 QB_API int uuid4_init(void);
-/* dst must hold UUID4_LEN bytes. */
+/** Writes a fresh identifier and its terminator; dst must hold UUID4_LEN bytes. Thread-safe. */
 QB_API void uuid4_generate(char* dst);
 
 QB_END_DECLS

@@ -1,4 +1,6 @@
-/* Version of the Linux peripheral layer (serial.h, i2c.h, spi.h, mmio.h). */
+/** @file
+ * Version of the Linux peripheral layer (serial.h, i2c.h, spi.h, mmio.h).
+ */
 #ifndef QB_PERIPHERY_VERSION_H
 #define QB_PERIPHERY_VERSION_H
 
@@ -18,8 +20,9 @@ typedef struct periphery_version {
     const char* commit_id;
 } periphery_version_t;
 
-/* "v2.0.1" */
+/** The peripheral-I/O layer's version as text, "v2.0.1" (a constant string). */
 QB_API const char* periphery_version(void);
+/** The same version as numbers; a constant record, never NULL. */
 QB_API const periphery_version_t* periphery_version_info(void);
 
 QB_END_DECLS

@@ -1,4 +1,5 @@
-/* Records of the uncompressed ZIP archives that hold NPZ files (see npy_array.h
+/** @file
+ * Records of the uncompressed ZIP archives that hold NPZ files (see npy_array.h
  * for npy_array_list_save and npy_array_list_load). All numbers are stored
  * little-endian; the records below hold them in host order. */
 #ifndef QB_ZIPCONTAINER_H
@@ -31,8 +32,8 @@ typedef struct local_file_header {
     uint32_t uncompressed_size;
     uint16_t file_name_length;
     uint16_t extra_field_length;
-    char* file_name;   /* heap, file_name_length + 1 bytes */
-    char* extra_field; /* heap, extra_field_length + 1 bytes */
+    char* file_name;   /**< heap, file_name_length + 1 bytes */
+    char* extra_field; /**< heap, extra_field_length + 1 bytes */
 } local_file_header_t;
 
 typedef struct central_directory_header {
