@@ -1,4 +1,4 @@
-/*
+/** @file
  * Data channels: named, pluggable transports that move opaque byte blocks.
  * A program calls DC_module_Init once, registers the modules it wants
  * (DC_module_register_websocket_server, ...), then opens channels by module
@@ -28,24 +28,40 @@
 
 QB_BEGIN_DECLS
 
+/** An open channel. */
 typedef void* DC_Handle;
+/** Pushed data: (channel, data valid during the call, length, the user pointer given to DC_Init). */
 typedef void (*DC_Callback_Func)(DC_Handle handle, char* data, int length, void* param);
 
+/** Empties the module registry; call once before registering (a second call forgets every registration). */
 QB_API void DC_module_Init(void);
+/** Registers "websocket_server". */
 QB_API void DC_module_register_websocket_server(void);
+/** Registers "websocket_client". */
 QB_API void DC_module_register_websocket_client(void);
 #ifdef ENABLE_ZMQ
+/** Registers "zmq_client" (PUSH). */
 QB_API void DC_module_register_zmq_client(void);
+/** Registers "zmq_server" (PULL). */
 QB_API void DC_module_register_zmq_server(void);
 #endif
 #ifdef ENABLE_NANOMSG
+/** Registers "nanomsg_client" (PAIR, connecting). */
 QB_API void DC_module_register_nanomsg_client(void);
+/** Registers "nanomsg_server" (PAIR, bound). */
 QB_API void DC_module_register_nanomsg_server(void);
 #endif
 
+/** Opens a channel of the registered module channel_name, configured by the JSON file config_file;
+ * callback (may be NULL) gets pushed data with user. NULL with "module %s not found" or when the
+ * transport does not start. Channels live until the program ends. */
 QB_API DC_Handle DC_Init(char* channel_name, DC_Callback_Func callback, void* user, char* config_file);
+/** Sends size bytes through the channel: the module's result, -1 for a NULL channel or a module that cannot send. */
 QB_API int DC_Transfer(DC_Handle handle, char* data, int size);
+/** Waits for one block from a polled module (ZeroMQ, nanomsg): its result, -1 when the module cannot receive.
+ * *data stays valid until the next DC_Receive on the channel. */
 QB_API int DC_Receive(DC_Handle handle, char** data, int* size);
+/** Does nothing: the entry point for programs that run without channels. */
 QB_API void DC_Init_Fake(char* channel_name);
 
 QB_END_DECLS

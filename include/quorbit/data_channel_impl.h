@@ -1,4 +1,4 @@
-/*
+/** @file
  * The data channel module contract: one constant operation table per
  * module, the per-channel records, and the shared configuration record.
  */
@@ -14,10 +14,10 @@ struct dc_callback;
 
 typedef struct dc_impl {
     const char* name;
-    /* Stores the transport handle through handle (left NULL on failure). */
+    /** Stores the transport handle through handle (left NULL on failure). */
     int (*init)(void** handle, struct dc_callback* cb, char* config_file);
-    int (*recv)(void* handle, char** data, int* size); /* may be NULL */
-    int (*send)(void* handle, char* data, int size);   /* may be NULL */
+    int (*recv)(void* handle, char** data, int* size); /**< may be NULL */
+    int (*send)(void* handle, char* data, int size);   /**< may be NULL */
 } dc_impl_t;
 
 typedef struct dc_handle {
@@ -32,7 +32,7 @@ typedef struct dc_callback {
     dc_handle* handle;
 } dc_callback;
 
-/* Appends the table to the registry (no duplicate check). */
+/** Appends the table to the registry (no duplicate check). */
 QB_API void DC_module_register(dc_impl_t* impl);
 
 QB_END_DECLS
