@@ -301,10 +301,14 @@ QB_API int WS_Client_Send(WS_Handle client, char* data, int length, int flag, in
         LOGE(TAG, "No ctx parameter!, send=%.*s", data && length > 0 ? length : 0, data ? data : "");
         return -1;
     }
+    if (length < 0 || (length > 0 && !data)) {
+        LOGE(TAG, "Send of %d bytes refused", length);
+        return -1;
+    }
     // Checked before copying, so a peer that stopped reading costs nothing more.
     os_mutex_lock(&ctx->tx_mutex);
     const bool open = ctx->established && ctx->lws_ctx;
-    const bool admitted = open && (length < 0 || queue_admits(ctx, static_cast<size_t>(length)));
+    const bool admitted = open && queue_admits(ctx, static_cast<size_t>(length));
     os_mutex_unlock(&ctx->tx_mutex);
     if (!open) {
         LOGE(TAG, "Client not connected");

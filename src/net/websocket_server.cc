@@ -317,10 +317,14 @@ QB_API int WS_Server_Send(void* session, char* data, int length, int flag, int b
         LOGE(TAG, "No ctx parameter!");
         return -1;
     }
+    if (length < 0 || (length > 0 && !data)) {
+        LOGE(TAG, "Send of %d bytes refused", length);
+        return -1;
+    }
     // Checked before copying, so a peer that stopped reading costs nothing more.
     os_mutex_lock(&g_sessions_lock);
     const bool live = live_sessions().count(pss) != 0;
-    const bool admitted = live && (length < 0 || admit(pss, static_cast<size_t>(length)));
+    const bool admitted = live && admit(pss, static_cast<size_t>(length));
     os_mutex_unlock(&g_sessions_lock);
     if (!live) {
         LOGE(TAG, "Session is closed");
