@@ -68,8 +68,18 @@ void drain_deferred(redis_stream_handle* h) {
 // Runs one command with the io lock held by the caller.
 redisReply* command(redis_stream_handle* h, int argc, const char** argv, const size_t* lens = nullptr) {
     SigpipeGuard guard;
-    drain_deferred(h);
-    auto* reply = static_cast<redisReply*>(redisCommandArgv(h->c, argc, argv, lens));
+    redisReply* reply = nullptr;
+    if (h->deferred > 0 && !h->c->err) {
+        // Queued behind the deferred commands and sent together with them
+        // before any of their replies is awaited: order kept, no extra wait.
+        if (redisAppendCommandArgv(h->c, argc, argv, lens) == REDIS_OK) {
+            drain_deferred(h);
+            void* r = nullptr;
+            if (!h->c->err && redisGetReply(h->c, &r) == REDIS_OK) reply = static_cast<redisReply*>(r);
+        }
+    } else {
+        reply = static_cast<redisReply*>(redisCommandArgv(h->c, argc, argv, lens));
+    }
     if (!reply && !h->lost_logged && !interrupted(h)) {
         // One line per break: a dead connection fails every command at once.
         LOGE(TAG, "Connection %s %d lost: %s", h->host.c_str(), h->port, h->c->errstr);
