@@ -184,13 +184,9 @@ void service_thread(ws_context* ctx) {
 // full queue or length more bytes would overfill it; then the queue is
 // dropped and the close set in motion.
 bool queue_admits(ws_context* ctx, size_t length) {
-    if (ctx->overflowed) return false;
-    const size_t limit = qb::ws::max_send_queue();
-    if (length <= limit && ctx->queued <= limit - length) return true;
-    ctx->overflowed = true;
-    qb::ws::tx_free_all(&ctx->tx_list);
-    ctx->queued = 0;
-    LOGE(TAG, "Send queue over %zu bytes (peer not reading), closing the connection", limit);
+    const auto admit = qb::ws::tx_admit(&ctx->tx_list, &ctx->queued, &ctx->overflowed, length);
+    if (admit != qb::ws::Admit::overflowed) return admit == qb::ws::Admit::ok;
+    LOGE(TAG, "Send queue over %zu bytes (peer not reading), closing the connection", qb::ws::max_send_queue());
     if (std::this_thread::get_id() == ctx->service_id.load()) {
         qb::ws::kill_connection(ctx->web_socket);
     } else {

@@ -133,13 +133,10 @@ int session_writable(lws* wsi, ws_context_per_session_data* pss) {
 // is closing for a full queue, or when length more bytes would overfill it,
 // in which case its queue is dropped and the close is set in motion.
 bool queue_admits(ws_context_per_session_data* pss, size_t length) {
-    if (pss->overflowed) return false;
-    const size_t limit = qb::ws::max_send_queue();
-    if (length <= limit && pss->queued <= limit - length) return true;
-    pss->overflowed = true;
-    qb::ws::tx_free_all(&pss->tx_list);
-    pss->queued = 0;
-    LOGE(TAG, "Send queue of a session over %zu bytes (peer not reading), closing the session", limit);
+    const auto admit = qb::ws::tx_admit(&pss->tx_list, &pss->queued, &pss->overflowed, length);
+    if (admit != qb::ws::Admit::overflowed) return admit == qb::ws::Admit::ok;
+    LOGE(TAG, "Send queue of a session over %zu bytes (peer not reading), closing the session",
+         qb::ws::max_send_queue());
     if (std::this_thread::get_id() == pss->server->service_id) {
         qb::ws::kill_connection(pss->web_socket);
     } else {

@@ -48,6 +48,16 @@ void tx_free_all(list_head* list) {
     }
 }
 
+Admit tx_admit(list_head* list, size_t* queued, bool* closing, size_t length) {
+    if (*closing) return Admit::refused;
+    const size_t limit = max_send_queue();
+    if (length <= limit && *queued <= limit - length) return Admit::ok;
+    *closing = true;
+    tx_free_all(list);
+    *queued = 0;
+    return Admit::overflowed;
+}
+
 void rx_reset(rx_info* rx) {
     free(rx->buffer);
     rx->buffer = nullptr;
