@@ -5,10 +5,13 @@
  * stand-alone and takes requests as JSON on the local WebSocket port 10000.
  * It runs until SIGINT or SIGTERM.
  * The optional parameter --work-ms makes each request take that long, to
- * show how instances sharing the consumer group divide the work.
+ * show how instances sharing the consumer group divide the work. With
+ * --mq-delivery at-least-once a request survives the death of the instance
+ * that was handling it. On stopping it prints the queue's counters.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <time.h>
 
@@ -59,5 +62,11 @@ int main(void) {
     int sig = 0;
     sigwait(&stop, &sig);
     LOGI(TAG, "stopping on signal %d", sig);
+    qb_mq_stats s;
+    if (qb_mq_get_stats(mq, &s) == 0)
+        printf("counters requests=%llu answers=%llu triggers=%llu send_failures=%llu reconnections=%llu "
+               "redeliveries=%llu dead_lettered=%llu callback_p50_us=%u callback_p99_us=%u\n",
+               s.requests, s.answers, s.triggers, s.send_failures, s.reconnections, s.redeliveries, s.dead_lettered,
+               s.callback_p50_us, s.callback_p99_us);
     return qb_mq_deinit(mq) == 0 ? 0 : 1;
 }

@@ -10,6 +10,23 @@
  *   once the callback returns, and mq must not be used after the call.
  * - qb_mq_send may be called from any thread.
  * - Results: 0 for success, -1 for failure (a null handle included).
+ *
+ * Delivery on the platform, chosen by the parameter --mq-delivery:
+ * - "at-most-once" (the default, also when absent or unknown): each request is
+ *   acknowledged as soon as it is read, before the callback runs. A component
+ *   that dies inside its callback loses that request for good.
+ * - "at-least-once": a request is acknowledged after the callback returns. On
+ *   start and after every reconnection the requests still pending for this
+ *   node id (left by a crash or restart) are delivered first. Requests pending
+ *   at another member of the group for longer than --mq-claim-idle-ms
+ *   (default 30000; keep it above the longest callback) are claimed and
+ *   delivered here, so a replica that died is covered by the others. A request
+ *   delivered --mq-max-deliveries times (default 5) without being acknowledged
+ *   is appended to the stream "<receive stream>-dead" (its fields plus
+ *   "deliveries" with that number) and acknowledged. A request may therefore
+ *   reach the callback more than once; answers carry its request id.
+ * --mq-stats-interval N (seconds, default 0 = off) logs the counters below
+ * every N seconds at info level.
  */
 #ifndef QB_MQ_H
 #define QB_MQ_H
@@ -34,6 +51,22 @@ QB_API int qb_mq_register_callback(Qb_mq mq, qb_mq_callback cb, void* user);
 /* uuid: the request id being answered (type "call"), or NULL for a message of
  * the component's own accord (type "trigger" with a fresh id). */
 QB_API int qb_mq_send(Qb_mq mq, char* output_port_name, char* output_data, char* uuid);
+/* Counters since qb_mq_init. Callback times are in microseconds over the
+ * latest 1024 callbacks (0 before the first). */
+typedef struct qb_mq_stats {
+    unsigned long long requests;      /* requests handed to the callback */
+    unsigned long long answers;       /* answers (sends with a request id) accepted */
+    unsigned long long triggers;      /* messages of the component's own accord accepted */
+    unsigned long long send_failures; /* sends that failed (-1) */
+    unsigned long long reconnections; /* Redis connections re-established */
+    unsigned long long redeliveries;  /* requests handed over again (at-least-once) */
+    unsigned long long dead_lettered; /* requests moved to the dead-letter stream */
+    unsigned int callback_p50_us;
+    unsigned int callback_p99_us;
+} qb_mq_stats;
+
+/* Fills *stats; callable from any thread until qb_mq_deinit. */
+QB_API int qb_mq_get_stats(Qb_mq mq, qb_mq_stats* stats);
 /* Stops the backend (its receive thread has left when this returns) and
  * frees the record. */
 QB_API int qb_mq_deinit(Qb_mq mq);

@@ -4,7 +4,8 @@
  * from a client becomes one callback with request id "test_uuid"; each send
  * goes to the most recently connected client as {"port","message","type"}
  * followed by the text "---------------------". Without a connected client
- * output is dropped and send still returns 0.
+ * output is dropped and send still returns 0; a send the client's session
+ * refuses (closed, or over its send-queue limit) returns -1.
  */
 #ifndef QB_MQ_FAKE_H
 #define QB_MQ_FAKE_H

@@ -7,6 +7,9 @@
  *   onclose reports its end or a failed attempt (at most once; not after Stop).
  * - WS_Client_Send may be called from any thread, hooks included, while the
  *   connection is open; each message keeps its own type (0 text, 1 binary).
+ *   Sends that would queue more than WS_Set_Max_Send_Queue bytes (default
+ *   64 MiB, websocket_server.h) close the connection with a log line; they
+ *   and later sends fail (-1), and onclose follows.
  * - header_json: a JSON object whose members become extra handshake headers
  *   in order; members whose name or value holds CR or LF are skipped.
  * - A received message larger than WS_Set_Max_Message_Size (default 64 MiB)

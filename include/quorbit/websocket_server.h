@@ -6,7 +6,9 @@
  *
  * - WS_Server_Send may be called from any thread with a session known from
  *   onopen or callback; it queues the message and wakes the service thread.
- *   A session that has closed is refused (-1). The queue has no bound.
+ *   A session that has closed is refused (-1). A session whose queued bytes
+ *   would pass WS_Set_Max_Send_Queue (default 64 MiB) is closed with a log
+ *   line: that send and every later one to it fail (-1); other sessions go on.
  * - A message larger than the limit (WS_Set_Max_Message_Size, default
  *   64 MiB) closes its session with status 1009.
  * - The server listens on all interfaces.
@@ -48,6 +50,14 @@ typedef struct ws_server_cb_param {
  * values below 1 restore the default. */
 QB_API void WS_Set_Max_Message_Size(int bytes);
 QB_API int WS_Get_Max_Message_Size(void);
+
+#define WS_DEFAULT_MAX_SEND_QUEUE (64 * 1024 * 1024)
+
+/* Largest number of bytes queued for sending on one server session or one
+ * client (process-wide), so a peer that stops reading cannot exhaust memory;
+ * values below 1 restore the default. */
+QB_API void WS_Set_Max_Send_Queue(int bytes);
+QB_API int WS_Get_Max_Send_Queue(void);
 
 /* port 0 picks a free port (see WS_Server_Port). */
 QB_API WS_Server_Handle WS_Server_Start(int port, ws_server_cb_param* param);

@@ -31,6 +31,8 @@ struct ws_context {
     std::atomic<int> disconnected;
     int established;  // guarded by tx_mutex
     bool want_write;  // guarded by tx_mutex
+    size_t queued;    // payload bytes in tx_list, guarded by tx_mutex
+    bool overflowed;  // guarded by tx_mutex: closing for a full queue
     char* header_json;
     ws_client_cb_param* callback;
     os_mutex tx_mutex;
@@ -96,6 +98,7 @@ int client_writable(lws* wsi, ws_context* ctx) {
     if (!list_empty(&ctx->tx_list)) {
         auto* tx = list_first_entry(&ctx->tx_list, qb::ws::tx_data, node);
         list_del(&tx->node);
+        ctx->queued -= static_cast<size_t>(tx->length);
         int n = lws_write(wsi, tx->data + LWS_PRE, static_cast<size_t>(tx->length),
                           tx->binary ? LWS_WRITE_BINARY : LWS_WRITE_TEXT);
         qb::ws::tx_free(tx);
@@ -136,7 +139,8 @@ int client_event(lws* wsi, lws_callback_reasons reason, void* user, void* in, si
         return client_writable(wsi, ctx);
     case LWS_CALLBACK_EVENT_WAIT_CANCELLED:
         os_mutex_lock(&ctx->tx_mutex);
-        if (ctx->want_write && ctx->established && ctx->web_socket) lws_callback_on_writable(ctx->web_socket);
+        if (ctx->overflowed && ctx->established && ctx->web_socket) qb::ws::kill_connection(ctx->web_socket);
+        else if (ctx->want_write && ctx->established && ctx->web_socket) lws_callback_on_writable(ctx->web_socket);
         ctx->want_write = false;
         os_mutex_unlock(&ctx->tx_mutex);
         break;
@@ -174,6 +178,22 @@ void service_thread(ws_context* ctx) {
     qb::ws::tx_free_all(&ctx->tx_list);
     os_mutex_unlock(&ctx->tx_mutex);
     ctx->stop = 1;
+}
+
+// Under tx_mutex, connection open: false when the client is closing for a
+// full queue or length more bytes would overfill it; then the queue is
+// dropped and the close set in motion.
+bool queue_admits(ws_context* ctx, size_t length) {
+    const auto admit = qb::ws::tx_admit(&ctx->tx_list, &ctx->queued, &ctx->overflowed, length);
+    if (admit != qb::ws::Admit::overflowed) return admit == qb::ws::Admit::ok;
+    LOGE(TAG, "Send queue over %zu bytes (peer not reading), closing the connection", qb::ws::max_send_queue());
+    if (std::this_thread::get_id() == ctx->service_id.load()) {
+        qb::ws::kill_connection(ctx->web_socket);
+    } else {
+        ctx->want_write = true;
+        lws_cancel_service(ctx->lws_ctx);
+    }
+    return false;
 }
 
 void free_client(ws_context* ctx) {
@@ -277,19 +297,35 @@ QB_API int WS_Client_Send(WS_Handle client, char* data, int length, int flag, in
         LOGE(TAG, "No ctx parameter!, send=%.*s", data && length > 0 ? length : 0, data ? data : "");
         return -1;
     }
+    if (length < 0 || (length > 0 && !data)) {
+        LOGE(TAG, "Send of %d bytes refused", length);
+        return -1;
+    }
+    // Checked before copying, so a peer that stopped reading costs nothing more.
+    os_mutex_lock(&ctx->tx_mutex);
+    const bool open = ctx->established && ctx->lws_ctx;
+    const bool admitted = open && queue_admits(ctx, static_cast<size_t>(length));
+    os_mutex_unlock(&ctx->tx_mutex);
+    if (!open) {
+        LOGE(TAG, "Client not connected");
+        return -1;
+    }
+    if (!admitted) return -1;
     qb::ws::tx_data* tx = qb::ws::tx_new(data, length, flag);
     if (!tx) {
         LOGE(TAG, "Send of %d bytes refused", length);
         return -1;
     }
     os_mutex_lock(&ctx->tx_mutex);
-    if (!ctx->established || !ctx->lws_ctx) {
+    if (!ctx->established || !ctx->lws_ctx || !queue_admits(ctx, static_cast<size_t>(tx->length))) {
+        const bool closed = !ctx->established || !ctx->lws_ctx;
         os_mutex_unlock(&ctx->tx_mutex);
         qb::ws::tx_free(tx);
-        LOGE(TAG, "Client not connected");
+        if (closed) LOGE(TAG, "Client not connected");
         return -1;
     }
     list_add_tail(&tx->node, &ctx->tx_list);
+    ctx->queued += static_cast<size_t>(tx->length);
     if (std::this_thread::get_id() == ctx->service_id.load()) {
         lws_callback_on_writable(ctx->web_socket);  // from a hook: no wake-up needed
     } else if (!ctx->want_write) {

@@ -46,9 +46,12 @@ struct ws_context_per_session_data {
     ws_context* server;
     int established;
     bool want_write;  // guarded by g_sessions_lock
+    bool want_close;  // guarded by g_sessions_lock
     qb::ws::rx_info rx;
     os_mutex tx_mutex;
     list_head tx_list;
+    size_t queued;    // payload bytes in tx_list, guarded by tx_mutex
+    bool overflowed;  // guarded by tx_mutex: closing for a full queue
 };
 
 // Live sessions of every server; guards membership and want_write.
@@ -65,6 +68,9 @@ void session_open(lws* wsi, ws_context* ctx, ws_context_per_session_data* pss) {
     pss->server = ctx;
     INIT_LIST_HEAD(&pss->tx_list);
     os_mutex_init(&pss->tx_mutex);
+    pss->queued = 0;
+    pss->overflowed = false;
+    pss->want_close = false;
     // No reverse DNS here: it would stall every session on the service thread.
     char ip[kNameLen] = {0};
     lws_get_peer_simple(wsi, ip, sizeof ip);
@@ -112,6 +118,7 @@ int session_writable(lws* wsi, ws_context_per_session_data* pss) {
     if (!list_empty(&pss->tx_list)) {
         auto* tx = list_first_entry(&pss->tx_list, qb::ws::tx_data, node);
         list_del(&tx->node);
+        pss->queued -= static_cast<size_t>(tx->length);
         int n = lws_write(wsi, tx->data + LWS_PRE, static_cast<size_t>(tx->length),
                           tx->binary ? LWS_WRITE_BINARY : LWS_WRITE_TEXT);
         qb::ws::tx_free(tx);
@@ -122,11 +129,40 @@ int session_writable(lws* wsi, ws_context_per_session_data* pss) {
     return rc;
 }
 
+// Under g_sessions_lock and the session's tx_mutex: false when the session
+// is closing for a full queue, or when length more bytes would overfill it,
+// in which case its queue is dropped and the close is set in motion.
+bool queue_admits(ws_context_per_session_data* pss, size_t length) {
+    const auto admit = qb::ws::tx_admit(&pss->tx_list, &pss->queued, &pss->overflowed, length);
+    if (admit != qb::ws::Admit::overflowed) return admit == qb::ws::Admit::ok;
+    LOGE(TAG, "Send queue of a session over %zu bytes (peer not reading), closing the session",
+         qb::ws::max_send_queue());
+    if (std::this_thread::get_id() == pss->server->service_id) {
+        qb::ws::kill_connection(pss->web_socket);
+    } else {
+        pss->want_close = true;
+        lws_cancel_service(pss->lws_ctx);
+    }
+    return false;
+}
+
+// Under g_sessions_lock: whether the session may take length more bytes.
+bool admit(ws_context_per_session_data* pss, size_t length) {
+    os_mutex_lock(&pss->tx_mutex);
+    const bool ok = queue_admits(pss, length);
+    os_mutex_unlock(&pss->tx_mutex);
+    return ok;
+}
+
 // Service thread: turn the senders' wake-ups into writable requests.
 void request_pending_writes(ws_context* ctx) {
     os_mutex_lock(&g_sessions_lock);
     for (auto* pss : live_sessions()) {
-        if (pss->server == ctx && pss->want_write) {
+        if (pss->server != ctx) continue;
+        if (pss->want_close) {
+            pss->want_close = false;
+            qb::ws::kill_connection(pss->web_socket);
+        } else if (pss->want_write) {
             pss->want_write = false;
             lws_callback_on_writable(pss->web_socket);
         }
@@ -278,6 +314,20 @@ QB_API int WS_Server_Send(void* session, char* data, int length, int flag, int b
         LOGE(TAG, "No ctx parameter!");
         return -1;
     }
+    if (length < 0 || (length > 0 && !data)) {
+        LOGE(TAG, "Send of %d bytes refused", length);
+        return -1;
+    }
+    // Checked before copying, so a peer that stopped reading costs nothing more.
+    os_mutex_lock(&g_sessions_lock);
+    const bool live = live_sessions().count(pss) != 0;
+    const bool admitted = live && admit(pss, static_cast<size_t>(length));
+    os_mutex_unlock(&g_sessions_lock);
+    if (!live) {
+        LOGE(TAG, "Session is closed");
+        return -1;
+    }
+    if (!admitted) return -1;
     qb::ws::tx_data* tx = qb::ws::tx_new(data, length, flag);
     if (!tx) {
         LOGE(TAG, "Send of %d bytes refused", length);
@@ -291,8 +341,17 @@ QB_API int WS_Server_Send(void* session, char* data, int length, int flag, int b
         return -1;
     }
     os_mutex_lock(&pss->tx_mutex);
-    list_add_tail(&tx->node, &pss->tx_list);
+    const bool fits = queue_admits(pss, static_cast<size_t>(tx->length));
+    if (fits) {
+        list_add_tail(&tx->node, &pss->tx_list);
+        pss->queued += static_cast<size_t>(tx->length);
+    }
     os_mutex_unlock(&pss->tx_mutex);
+    if (!fits) {
+        os_mutex_unlock(&g_sessions_lock);
+        qb::ws::tx_free(tx);
+        return -1;
+    }
     if (std::this_thread::get_id() == pss->server->service_id) {
         // From a hook: already on the service thread, no wake-up needed.
         lws_callback_on_writable(pss->web_socket);

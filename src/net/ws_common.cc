@@ -10,9 +10,13 @@
 namespace qb::ws {
 namespace {
 std::atomic<int> g_max_message{WS_DEFAULT_MAX_MESSAGE_SIZE};
+std::atomic<int> g_max_send_queue{WS_DEFAULT_MAX_SEND_QUEUE};
 }
 
 size_t max_message_size() { return static_cast<size_t>(g_max_message.load()); }
+size_t max_send_queue() { return static_cast<size_t>(g_max_send_queue.load()); }
+
+void kill_connection(lws* wsi) { lws_set_timeout(wsi, PENDING_TIMEOUT_USER_OK, LWS_TO_KILL_ASYNC); }
 
 tx_data* tx_new(const void* payload, int length, int binary) {
     if (length < 0 || (length > 0 && !payload)) return nullptr;
@@ -42,6 +46,16 @@ void tx_free_all(list_head* list) {
         list_del(pos);
         tx_free(list_entry(pos, tx_data, node));
     }
+}
+
+Admit tx_admit(list_head* list, size_t* queued, bool* closing, size_t length) {
+    if (*closing) return Admit::refused;
+    const size_t limit = max_send_queue();
+    if (length <= limit && *queued <= limit - length) return Admit::ok;
+    *closing = true;
+    tx_free_all(list);
+    *queued = 0;
+    return Admit::overflowed;
 }
 
 void rx_reset(rx_info* rx) {
@@ -113,5 +127,11 @@ QB_API void WS_Set_Max_Message_Size(int bytes) {
 }
 
 QB_API int WS_Get_Max_Message_Size(void) { return qb::ws::g_max_message.load(); }
+
+QB_API void WS_Set_Max_Send_Queue(int bytes) {
+    qb::ws::g_max_send_queue.store(bytes > 0 ? bytes : WS_DEFAULT_MAX_SEND_QUEUE);
+}
+
+QB_API int WS_Get_Max_Send_Queue(void) { return qb::ws::g_max_send_queue.load(); }
 
 }  // extern "C"

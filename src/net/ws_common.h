@@ -40,6 +40,18 @@ RxResult rx_append(rx_info* rx, const void* chunk, size_t len, bool first, size_
 void rx_reset(rx_info* rx);
 
 size_t max_message_size();
+// Bytes one session (or client) may have queued for sending.
+size_t max_send_queue();
+
+enum class Admit { ok, refused, overflowed };
+// Under the owner's queue lock: whether length more bytes fit the queue.
+// overflowed: they did not, and this call dropped the queue and set
+// *closing (the caller logs and closes); refused: it was closing already.
+Admit tx_admit(list_head* list, size_t* queued, bool* closing, size_t length);
+
+// Ends a connection from its service thread at the next service pass, also
+// when its peer reads nothing (a write would never become possible).
+void kill_connection(lws* wsi);
 
 // The "data_trans" protocol table (one entry and the terminator) both ends
 // register, with user as the protocol's user pointer; NULL when memory is short.

@@ -1,6 +1,7 @@
 #include "qb_env.h"
 #include "qb_mq.h"
 #include "qb_mq_impl.h"
+#include "runtime/mq_counters.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 
@@ -41,6 +42,14 @@ QB_API int qb_mq_send(Qb_mq mq, char* output_port_name, char* output_data, char*
     qb_mq* q = checked(mq);
     if (!q) return -1;
     return q->impl->send(q->handle, output_port_name, output_data, uuid);
+}
+
+QB_API int qb_mq_get_stats(Qb_mq mq, qb_mq_stats* stats) {
+    qb_mq* q = checked(mq);
+    if (!q || !stats) return -1;
+    if (q->type == QB_MQ_REDIS) return qb::redis_backend_stats(q->handle, stats) ? 0 : -1;
+    if (q->type == QB_MQ_FAKE) return qb::fake_backend_stats(q->handle, stats) ? 0 : -1;
+    return -1;
 }
 
 QB_API int qb_mq_deinit(Qb_mq mq) {

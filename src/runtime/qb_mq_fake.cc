@@ -5,12 +5,15 @@
 
 #include <json-c/json.h>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 #include <new>
 
 #include "json_easy.h"
 #include "net/websocket_server_internal.h"
 #include "qb_mq_impl.h"
+#include "runtime/mq_counters.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 #include "websocket_server.h"
@@ -28,6 +31,7 @@ struct quorbit_mq_fake_handle {
     // the component may be registering or stopping.
     std::mutex cb_lock;
     bool stopping = false;
+    qb::MqCounters counters;
 };
 
 std::mutex g_ws_lock;
@@ -66,7 +70,11 @@ void ws_server_callback(void*, ws_callback_type type, char* data, int, void* use
     char* message = root ? Json_get_str(root, const_cast<char*>("message")) : nullptr;
     if (port && message && cb) {
         char request_id[] = "test_uuid";
+        mq->counters.requests.fetch_add(1);
+        const auto t0 = std::chrono::steady_clock::now();
         cb(parent, port, message, request_id, cb_user);
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0);
+        mq->counters.record_callback_us(static_cast<uint32_t>(std::min<long long>(us.count(), UINT32_MAX)));
     } else {
         LOGE(TAG, "Received [port NULL] or [message NULL] or [no Callback]");
     }
@@ -75,10 +83,23 @@ void ws_server_callback(void*, ws_callback_type type, char* data, int, void* use
 
 void release(void* handle) {
     auto* mq = static_cast<quorbit_mq_fake_handle*>(handle);
+    mq->counters.stop_logging();
     os_free(mq->param);
     delete mq;
 }
 
+}  // namespace
+
+namespace qb {
+bool fake_backend_stats(void* handle, qb_mq_stats* out) {
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(handle);
+    if (!mq) return false;
+    mq->counters.snapshot(out, 0);
+    return true;
+}
+}  // namespace qb
+
+namespace {
 const qb_mq_impl_t mq_fake_impl = {qb_mq_fake_init, qb_mq_fake_register_callback, qb_mq_fake_send,
                                    qb_mq_fake_deinit};
 }  // namespace
@@ -101,6 +122,8 @@ QB_API Qb_mq_impl qb_mq_fake_init(void) {
     LOGD(TAG, "QUORBIT wait on Websocket port 10000, please connect to me");
     mq->ws_server = WS_Server_Start(QB_MQ_FAKE_PORT, param);
     if (!mq->ws_server) LOGE(TAG, "WebSocket server on port %d did not start", QB_MQ_FAKE_PORT);
+    mq->counters.start_logging(static_cast<int>(qb::param_long("--mq-stats-interval", 0, 0)), "QB_MQ", nullptr,
+                               nullptr);
     return mq;
 }
 
@@ -122,17 +145,20 @@ QB_API int qb_mq_fake_send(Qb_mq_fake handle, char* output_port_name, char* outp
         LOGE(TAG, "Null handle");
         return -1;
     }
+    auto* mq = static_cast<quorbit_mq_fake_handle*>(handle);
     std::lock_guard<std::mutex> lock(g_ws_lock);
-    if (!g_ws_handle) return 0;
+    if (!g_ws_handle) return 0;  // no client: dropped, as documented
     json_object* obj = json_object_new_object();
     if (!obj) return 0;
     Json_add_str(obj, const_cast<char*>("port"), output_port_name ? output_port_name : const_cast<char*>(""));
     Json_add_str(obj, const_cast<char*>("message"), output_data ? output_data : const_cast<char*>(""));
     Json_add_str(obj, const_cast<char*>("type"), const_cast<char*>(uuid ? "call" : "trigger"));
-    WS_Server_Send_String(g_ws_handle, const_cast<char*>(json_object_to_json_string_ext(obj, 0)));
+    // A session over its send-queue limit is being closed: say so.
+    int rc = WS_Server_Send_String(g_ws_handle, const_cast<char*>(json_object_to_json_string_ext(obj, 0)));
     json_object_put(obj);
-    WS_Server_Send_String(g_ws_handle, const_cast<char*>(QB_MQ_FAKE_SEPARATOR));
-    return 0;
+    if (rc == 0) rc = WS_Server_Send_String(g_ws_handle, const_cast<char*>(QB_MQ_FAKE_SEPARATOR));
+    mq->counters.count_send(uuid != nullptr, rc);
+    return rc;
 }
 
 QB_API int qb_mq_fake_deinit(Qb_mq_fake handle) {

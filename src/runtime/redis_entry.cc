@@ -78,16 +78,44 @@ ReadResult parse_read_reply(const redisReply* reply, StreamEntry* out, int* bad_
         return ReadResult::kUnknown;
     }
     const redisReply* entry = stream->element[1]->element[0];
-    if (!is_array(entry, 2) || !is_string(entry->element[0])) {
+    if (!parse_entry(entry, out)) {
         *bad_type = entry ? entry->type : 0;
         return ReadResult::kUnknown;
     }
     out->stream = stream->element[0]->str;
+    return ReadResult::kEntry;
+}
+
+bool parse_entry(const redisReply* entry, StreamEntry* out) {
+    if (!is_array(entry, 2) || !is_string(entry->element[0])) return false;
     out->entry_id = entry->element[0]->str;
     // A deleted entry still pending comes back with a nil field list.
     if (entry->element[1] && entry->element[1]->type == REDIS_REPLY_ARRAY && entry->element[1]->element)
         walk_fields(entry->element[1], out);
-    return ReadResult::kEntry;
+    return true;
+}
+
+bool read_is_empty(const redisReply* reply) {
+    if (reply && reply->type == REDIS_REPLY_NIL) return true;
+    if (!is_array(reply, 1)) return false;
+    const redisReply* stream = reply->element[0];
+    return is_array(stream, 2) && stream->element[1] && stream->element[1]->type == REDIS_REPLY_ARRAY &&
+           stream->element[1]->elements == 0;
+}
+
+const redisReply* claimed_entry(const redisReply* reply, const char** cursor) {
+    *cursor = nullptr;
+    if (!is_array(reply, 2) || !is_string(reply->element[0])) return nullptr;
+    *cursor = reply->element[0]->str;
+    const redisReply* entries = reply->element[1];
+    return is_array(entries, 1) ? entries->element[0] : nullptr;
+}
+
+long long pending_delivery_count(const redisReply* reply) {
+    if (!is_array(reply, 1)) return -1;
+    const redisReply* row = reply->element[0];
+    if (!is_array(row, 4) || !row->element[3] || row->element[3]->type != REDIS_REPLY_INTEGER) return -1;
+    return row->element[3]->integer;
 }
 
 }  // namespace qb

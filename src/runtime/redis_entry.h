@@ -33,4 +33,20 @@ bool is_port_field(const char* name, size_t len);
 // element count at each level. On kEntry the copies in *out are owned by it.
 ReadResult parse_read_reply(const redisReply* reply, StreamEntry* out, int* bad_type);
 
+// One [id, fields] element of a read or claim reply: on true, entry_id and
+// the copies are set (stream is left alone).
+bool parse_entry(const redisReply* entry, StreamEntry* out);
+
+// A group read that found nothing: nil, or a stream whose entry list is empty
+// (what a read of the consumer's own pending entries ends with).
+bool read_is_empty(const redisReply* reply);
+
+// XAUTOCLAIM's reply [next cursor, [entry...], ...]: the first claimed entry
+// or null; *cursor points at the next start id inside the reply (or is null).
+const redisReply* claimed_entry(const redisReply* reply, const char** cursor);
+
+// XPENDING's range reply [[id, consumer, idle, count], ...]: the first row's
+// delivery count, or -1.
+long long pending_delivery_count(const redisReply* reply);
+
 }  // namespace qb

@@ -51,15 +51,65 @@ bool interrupted(redis_stream_handle* h) {
     return h->closing;
 }
 
+// Reads the replies of commands sent without waiting; a failure leaves the
+// connection broken, which the command that follows reports.
+void drain_deferred(redis_stream_handle* h) {
+    while (h->deferred > 0 && h->c && !h->c->err) {
+        void* r = nullptr;
+        if (redisGetReply(h->c, &r) != REDIS_OK) break;
+        auto* reply = static_cast<redisReply*>(r);
+        if (reply && reply->type == REDIS_REPLY_ERROR) LOGD(TAG, "Deferred command refused: %s", reply->str);
+        redis_print_reply(reply);
+        --h->deferred;
+    }
+    h->deferred = 0;
+}
+
 // Runs one command with the io lock held by the caller.
-redisReply* command(redis_stream_handle* h, int argc, const char** argv) {
+redisReply* command(redis_stream_handle* h, int argc, const char** argv, const size_t* lens = nullptr) {
     SigpipeGuard guard;
-    auto* reply = static_cast<redisReply*>(redisCommandArgv(h->c, argc, argv, nullptr));
+    redisReply* reply = nullptr;
+    if (h->deferred > 0 && !h->c->err) {
+        // Queued behind the deferred commands and sent together with them
+        // before any of their replies is awaited: order kept, no extra wait.
+        if (redisAppendCommandArgv(h->c, argc, argv, lens) == REDIS_OK) {
+            drain_deferred(h);
+            void* r = nullptr;
+            if (!h->c->err && redisGetReply(h->c, &r) == REDIS_OK) reply = static_cast<redisReply*>(r);
+        }
+    } else {
+        reply = static_cast<redisReply*>(redisCommandArgv(h->c, argc, argv, lens));
+    }
     if (!reply && !h->lost_logged && !interrupted(h)) {
         // One line per break: a dead connection fails every command at once.
         LOGE(TAG, "Connection %s %d lost: %s", h->host.c_str(), h->port, h->c->errstr);
         h->lost_logged = true;
     }
+    return reply;
+}
+
+// Sends without reading the reply (io lock held): the caller goes on while
+// Redis works, and the reply is read before the next command.
+void command_deferred(redis_stream_handle* h, int argc, const char** argv) {
+    SigpipeGuard guard;
+    if (h->c->err || redisAppendCommandArgv(h->c, argc, argv, nullptr) != REDIS_OK) return;
+    int done = 0;
+    while (!done)
+        if (redisBufferWrite(h->c, &done) != REDIS_OK) return;
+    ++h->deferred;
+}
+
+// A read that may block, with the io lock held: marked in flight so an
+// interrupt can end it, or refused when the interrupt came first.
+redisReply* blocking_command(redis_stream_handle* h, int argc, const char** argv) {
+    {
+        std::lock_guard<std::mutex> ctx(h->ctx_lock);
+        if (h->closing) return nullptr;
+        h->reading = true;
+    }
+    redisReply* reply = command(h, argc, argv);
+    std::lock_guard<std::mutex> ctx(h->ctx_lock);
+    h->reading = false;
     return reply;
 }
 
@@ -104,6 +154,7 @@ int reconnect_locked(redis_stream_handle* h) {
     if (old) redisFree(old);
     if (!installed) return -1;
     h->lost_logged = false;
+    h->deferred = 0;
     h->generation.fetch_add(1);
     LOGI(TAG, "Reconnected to %s %d", h->host.c_str(), h->port);
     return 0;
@@ -120,6 +171,21 @@ int redis_client_ack_data(redis_stream_handle* handle, char* queue, char* messag
 }
 
 namespace qb {
+
+redisReply* redis_run(redis_stream_handle* h, int argc, const char** argv, const size_t* lens) {
+    std::lock_guard<std::mutex> lock(h->io);
+    return command(h, argc, argv, lens);
+}
+
+redisReply* redis_run_blocking(redis_stream_handle* h, int argc, const char** argv) {
+    std::lock_guard<std::mutex> lock(h->io);
+    return blocking_command(h, argc, argv);
+}
+
+void redis_run_deferred(redis_stream_handle* h, int argc, const char** argv) {
+    std::lock_guard<std::mutex> lock(h->io);
+    command_deferred(h, argc, argv);
+}
 
 bool redis_client_broken(redis_stream_handle* h) {
     std::lock_guard<std::mutex> lock(h->io);
@@ -214,19 +280,7 @@ QB_API int redis_client_recv_data(Redis_Client client, char** port_name, char** 
     const char* argv[] = {"XREADGROUP", "GROUP", kGroup, node, "COUNT", "1", "BLOCK", "60000", "STREAMS",
                           stream.value, ">"};
     std::lock_guard<std::mutex> lock(h->io);
-    bool go;
-    {
-        // Checked with the flag set under one lock, so an interrupt either
-        // sees this read in flight or prevents it.
-        std::lock_guard<std::mutex> ctx(h->ctx_lock);
-        go = h->reading = !h->closing;
-    }
-    redisReply* reply = nullptr;
-    if (go) {
-        reply = command(h, 11, argv);
-        std::lock_guard<std::mutex> ctx(h->ctx_lock);
-        h->reading = false;
-    }
+    redisReply* reply = blocking_command(h, 11, argv);
     free(node);
     if (!reply) return 0;
 
@@ -235,9 +289,10 @@ QB_API int redis_client_recv_data(Redis_Client client, char** port_name, char** 
     switch (qb::parse_read_reply(reply, &entry, &type)) {
         case qb::ReadResult::kEntry: {
             // Acknowledged on read, before the caller handles it: the
-            // platform's delivery is at most once.
+            // platform's delivery is at most once. Its reply is read with the
+            // next command, so the caller need not wait for it.
             const char* ack[] = {"XACK", entry.stream, kGroup, entry.entry_id};
-            redis_print_reply(command(h, 4, ack));
+            command_deferred(h, 4, ack);
             if (port_name && recv_data && entry.port_name) {
                 *port_name = entry.port_name;
                 *recv_data = entry.data;

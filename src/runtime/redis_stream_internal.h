@@ -21,6 +21,8 @@ struct redis_stream_handle {
     // Bumped by every reconnection: the server may have lost the groups.
     std::atomic<unsigned> generation{0};
     bool lost_logged = false;  // under io
+    // Replies of commands sent without waiting, read before the next command.
+    int deferred = 0;  // under io
     std::string host;
     int port = 0;
 };
@@ -39,6 +41,16 @@ int redis_client_reconnect(redis_stream_handle* h);
 // later read or reconnection; other commands in flight finish. Safe from any
 // thread; does not wait for the io lock.
 void redis_client_interrupt(redis_stream_handle* h);
+// One command on the connection under its io lock (replies deferred earlier
+// are read first). lens may be null for NUL-terminated arguments. Null on a
+// broken connection.
+redisReply* redis_run(redis_stream_handle* h, int argc, const char** argv, const size_t* lens = nullptr);
+// The same for a read that may block: redis_client_interrupt ends it, and it
+// is refused once the client is being interrupted.
+redisReply* redis_run_blocking(redis_stream_handle* h, int argc, const char** argv);
+// Sends a command without waiting for its reply; the next command on the
+// connection reads that reply first, so commands keep their order.
+void redis_run_deferred(redis_stream_handle* h, int argc, const char** argv);
 // Blocks SIGPIPE for the calling thread for good, sparing its commands the
 // per-command mask changes (for a thread that only talks to Redis).
 void redis_client_block_sigpipe_on_this_thread();

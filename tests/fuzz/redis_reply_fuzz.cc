@@ -1,5 +1,6 @@
-// Any bytes a server could send, parsed by hiredis, then read as a group-read
-// reply: the shape checks must hold for every tree the parser can build.
+// Any bytes a server could send, parsed by hiredis, then read as a group-read,
+// claim and pending-range reply: the shape checks must hold for every tree
+// the parser can build.
 #include <hiredis/hiredis.h>
 
 #include <cstddef>
@@ -32,8 +33,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (redisReaderGetReply(reader, &reply) == REDIS_OK && reply) {
         qb::StreamEntry entry;
         int type = 0;
-        qb::parse_read_reply(static_cast<redisReply*>(reply), &entry, &type);
+        const auto* r = static_cast<redisReply*>(reply);
+        qb::parse_read_reply(r, &entry, &type);
         entry.release();
+        qb::read_is_empty(r);
+        qb::pending_delivery_count(r);
+        const char* cursor = nullptr;
+        if (const redisReply* claimed = qb::claimed_entry(r, &cursor)) {
+            qb::StreamEntry e;
+            qb::parse_entry(claimed, &e);
+            e.release();
+        }
         freeReplyObject(reply);
         reply = nullptr;
     }

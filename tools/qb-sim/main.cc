@@ -234,7 +234,8 @@ int cmd_load(const Options& o) {
     for (const auto& [id, n] : answered) duplicates += n - 1;
     std::string nodes;
     for (const auto& [node, n] : per_node) nodes += (nodes.empty() ? "" : ",") + node + ":" + std::to_string(n);
-    printf("requests   %ld sent, %ld answered, %ld missing, %ld duplicate answers\n", static_cast<long>(sent_at.size()),
+    // lost: never answered within the time-out; duplicates: answered more than once.
+    printf("requests   %ld sent, %ld answered, %ld lost, %ld duplicate answers\n", static_cast<long>(sent_at.size()),
            unique, static_cast<long>(sent_at.size()) - unique, duplicates);
     printf("throughput %.0f requests/s over %.2f s (concurrency %d)\n", static_cast<double>(unique) / seconds, seconds,
            o.concurrency);
