@@ -10,7 +10,7 @@
  * A negative result is a failure; other results are the module's own and
  * come back as values. The GPIO and UART callbacks of the C API carry no user
  * pointer, so they stay plain functions (a lambda without captures converts).
- * A module without close keeps its channel when the owner goes (as in C).
+ * A module without close keeps its channel when the owner goes, as in C.
  */
 #ifndef QB_SENSOR_CHANNEL_HPP
 #define QB_SENSOR_CHANNEL_HPP
@@ -47,10 +47,12 @@ public:
     }
     ~SensorChannel() { (void)close(); }
 
-    // The owner lets go of the channel either way; on failure the module keeps it.
+    // On failure the channel stays open and owned (release() hands it over).
     Result<void> close() {
         if (!h_) return {};
-        return detail::check(sca_close(std::exchange(h_, nullptr)), "sca_close");
+        if (int rc = sca_close(h_); rc != 0) return Error{rc, "sca_close"};
+        h_ = nullptr;
+        return {};
     }
 
     Result<void> gpio_init(int pin, gpio_mode mode) { return ok(sca_gpio_init(h_, pin, mode), "sca_gpio_init"); }

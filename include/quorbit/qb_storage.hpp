@@ -44,9 +44,10 @@ public:
 
     Result<void> save_config(Opt port_id, std::string_view file_name, std::string_view data) {
         if (!detail::fits_int(data.size())) return Error{-1, "qb_config_save"};
-        return detail::check(qb_config_save(h_, detail::CStr(port_id), detail::CStr(file_name), detail::bytes(data),
-                                            static_cast<int>(data.size())),
-                             "qb_config_save");
+        // Backends answer with the count of bytes written.
+        return detail::not_negative(qb_config_save(h_, detail::CStr(port_id), detail::CStr(file_name),
+                                                   detail::bytes(data), static_cast<int>(data.size())),
+                                    "qb_config_save");
     }
     Result<std::string> load_config(Opt port_id, std::string_view file_name) {
         char* buf = nullptr;
