@@ -89,41 +89,34 @@ public:
         return HttpServer(h, std::move(s));
     }
 
-    HttpServer(HttpServer&& o) noexcept : h_(std::exchange(o.h_, nullptr)), state_(std::move(o.state_)) {}
-    HttpServer& operator=(HttpServer&& o) noexcept {
-        if (this != &o) {
-            (void)stop();
-            h_ = std::exchange(o.h_, nullptr);
-            state_ = std::move(o.state_);
-        }
-        return *this;
-    }
+    // Moving stops a server this one held before its handlers go.
+    HttpServer(HttpServer&&) noexcept = default;
+    HttpServer& operator=(HttpServer&&) noexcept = default;
     ~HttpServer() { (void)stop(); }
 
     // Returns once the server's threads have ended.
     Result<void> stop() {
-        if (!h_) return {};
-        int rc = SDK_HTTP_Server_Stop(std::exchange(h_, nullptr));
+        if (int rc = h_.reset(); rc != 0) return Error{rc, "SDK_HTTP_Server_Stop"};
         state_.reset();
-        return detail::check(rc, "SDK_HTTP_Server_Stop");
+        return {};
     }
-    Result<int> port() const { return detail::count(SDK_HTTP_Server_Port(h_), "SDK_HTTP_Server_Port"); }
+    Result<int> port() const { return detail::count(SDK_HTTP_Server_Port(h_.get()), "SDK_HTTP_Server_Port"); }
 
     // A handler for the exact path with GET or POST; a second handler for
     // the same method and path replaces the first.
     Result<void> route(SDK_HTTP_METHOD method, std::string_view path, RouteHandler handler) {
-        if (!h_) return Error{-1, "SDK_HTTP_Server_Register_CGI"};
+        if (!h_.get()) return Error{-1, "SDK_HTTP_Server_Register_CGI"};
         const bool post = method == SDK_HTTP_METHOD_POST;
         auto [it, added] = state_->routes[post].insert_or_assign(std::string(path), std::move(handler));
         if (!added) return {};
         HTTP_Server_CGI_Callback cb = post ? &on_route<SDK_HTTP_METHOD_POST> : &on_route<SDK_HTTP_METHOD_GET>;
-        if (int rc = SDK_HTTP_Server_Register_CGI(h_, method, detail::CStr(path), cb); rc != 0) {
+        if (int rc = SDK_HTTP_Server_Register_CGI(h_.get(), method, detail::CStr(path), cb); rc != 0) {
             state_->routes[post].erase(it);
             return Error{rc, "SDK_HTTP_Server_Register_CGI"};
         }
         return {};
     }
-    HttpServerHandle native() const { return h_; }
+    HttpServerHandle native() const { return h_.get(); }
 
 private:
     struct State {
@@ -143,7 +136,7 @@ private:
         HttpRequest r(p);
         it->second(r);
     }
-    HttpServerHandle h_;
+    detail::Handle<HttpServerHandle, SDK_HTTP_Server_Stop> h_;  // before state_: stopped first on moves
     std::unique_ptr<State> state_;
 };
 

@@ -126,46 +126,36 @@ public:
         npy_array_list_t* l = npy_array_list_load(detail::CStr(path).get());
         if (!l) return Error{-1, "npy_array_list_load"};
         NpyList list;
-        list.l_ = l;
+        list.l_ = List(l);
         return list;
     }
-    NpyList(NpyList&& o) noexcept : l_(std::exchange(o.l_, nullptr)) {}
-    NpyList& operator=(NpyList&& o) noexcept {
-        if (this != &o) {
-            reset();
-            l_ = std::exchange(o.l_, nullptr);
-        }
-        return *this;
-    }
-    ~NpyList() { reset(); }
 
     // Takes the array; a refused one (name over MAX_FILENAME_LEN characters,
     // say) stays with the caller.
     Result<void> append(NpyArray& array, std::string_view name) {
         size_t before = size();
         npy_array_t* a = array.release();
-        npy_array_list_t* l = npy_array_list_append(l_, a, "%s", detail::CStr(name).get());
+        npy_array_list_t* l = npy_array_list_append(l_.get(), a, "%s", detail::CStr(name).get());
         if ((l ? npy_array_list_length(l) : 0) == before) {
             array = NpyArray(a);
             return Error{-1, "npy_array_list_append"};
         }
-        l_ = l;
+        l_.release();
+        l_ = List(l);
         return {};
     }
-    size_t size() const { return l_ ? npy_array_list_length(l_) : 0; }
+    size_t size() const { return l_.get() ? npy_array_list_length(l_.get()) : 0; }
     // The number of entries written.
     Result<int> save(std::string_view path) {
-        return detail::count(npy_array_list_save(detail::CStr(path).get(), l_), "npy_array_list_save");
+        return detail::count(npy_array_list_save(detail::CStr(path).get(), l_.get()), "npy_array_list_save");
     }
-    Iterator begin() const { return Iterator(l_); }
+    Iterator begin() const { return Iterator(l_.get()); }
     Iterator end() const { return Iterator(nullptr); }
-    npy_array_list_t* native() const { return l_; }
+    npy_array_list_t* native() const { return l_.get(); }
 
 private:
-    void reset() {
-        if (l_) npy_array_list_free(std::exchange(l_, nullptr));
-    }
-    npy_array_list_t* l_ = nullptr;
+    using List = detail::Handle<npy_array_list_t*, npy_array_list_free>;
+    List l_;
 };
 
 }  // namespace qb

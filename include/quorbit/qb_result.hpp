@@ -30,6 +30,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -140,6 +141,41 @@ public:
 private:
     std::string s_;
     bool null_;
+};
+
+// One C handle and the call that releases it, for the owners: move-only,
+// released on destruction. A release that fails leaves the handle held.
+template <typename H, auto Release>
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(H h) : h_(h) {}
+    Handle(Handle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+    Handle& operator=(Handle&& o) noexcept {
+        if (this != &o) {
+            (void)reset();
+            h_ = std::exchange(o.h_, nullptr);
+        }
+        return *this;
+    }
+    ~Handle() { (void)reset(); }
+
+    H get() const { return h_; }
+    H release() { return std::exchange(h_, nullptr); }
+    // The release's result; 0 when nothing was held.
+    int reset() {
+        if (!h_) return 0;
+        int rc = 0;
+        if constexpr (std::is_void_v<decltype(Release(h_))>)
+            Release(h_);
+        else
+            rc = Release(h_);
+        if (rc == 0) h_ = nullptr;
+        return rc;
+    }
+
+private:
+    H h_ = nullptr;
 };
 
 // Block sizes cross the C boundary as int.

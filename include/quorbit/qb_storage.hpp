@@ -27,37 +27,24 @@ public:
         return Storage(h);
     }
 
-    Storage(Storage&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-    Storage& operator=(Storage&& o) noexcept {
-        if (this != &o) {
-            (void)close();
-            h_ = std::exchange(o.h_, nullptr);
-        }
-        return *this;
-    }
-    ~Storage() { (void)close(); }
-
-    Result<void> close() {
-        if (!h_) return {};
-        return detail::check(qb_storage_deinit(std::exchange(h_, nullptr)), "qb_storage_deinit");
-    }
+    Result<void> close() { return detail::check(h_.reset(), "qb_storage_deinit"); }
 
     Result<void> save_config(Opt port_id, std::string_view file_name, std::string_view data) {
         if (!detail::fits_int(data.size())) return Error{-1, "qb_config_save"};
         // Backends answer with the count of bytes written.
-        return detail::not_negative(qb_config_save(h_, detail::CStr(port_id), detail::CStr(file_name),
+        return detail::not_negative(qb_config_save(h_.get(), detail::CStr(port_id), detail::CStr(file_name),
                                                    detail::bytes(data), static_cast<int>(data.size())),
                                     "qb_config_save");
     }
     Result<std::string> load_config(Opt port_id, std::string_view file_name) {
         char* buf = nullptr;
         int size = 0;
-        int rc = qb_config_load(h_, detail::CStr(port_id), detail::CStr(file_name), &buf, &size);
+        int rc = qb_config_load(h_.get(), detail::CStr(port_id), detail::CStr(file_name), &buf, &size);
         if (rc != 0) return Error{rc, "qb_config_load"};
         return detail::take(buf, size);
     }
     Result<void> delete_config(Opt port_id, std::string_view file_name) {
-        return detail::check(qb_config_delete(h_, detail::CStr(port_id), detail::CStr(file_name)),
+        return detail::check(qb_config_delete(h_.get(), detail::CStr(port_id), detail::CStr(file_name)),
                              "qb_config_delete");
     }
 
@@ -65,7 +52,7 @@ public:
     Result<std::string> save_tmp_file(Opt request_id, Opt port_id, std::string_view file_name,
                                       std::string_view data) {
         if (!detail::fits_int(data.size())) return Error{-1, "qb_tmp_file_save"};
-        char* url = qb_tmp_file_save(h_, detail::CStr(request_id), detail::CStr(port_id), detail::CStr(file_name),
+        char* url = qb_tmp_file_save(h_.get(), detail::CStr(request_id), detail::CStr(port_id), detail::CStr(file_name),
                                      detail::bytes(data), static_cast<int>(data.size()));
         if (!url) return Error{-1, "qb_tmp_file_save"};
         return detail::take(url);
@@ -73,20 +60,20 @@ public:
     Result<std::string> load_tmp_file(std::string_view url, std::string_view file_name) {
         char* buf = nullptr;
         int size = 0;
-        int rc = qb_tmp_file_load(h_, detail::CStr(url), detail::CStr(file_name), &buf, &size);
+        int rc = qb_tmp_file_load(h_.get(), detail::CStr(url), detail::CStr(file_name), &buf, &size);
         if (rc != 0) return Error{rc, "qb_tmp_file_load"};
         return detail::take(buf, size);
     }
     Result<void> delete_tmp_file(std::string_view url, std::string_view file_name) {
-        return detail::check(qb_tmp_file_delete(h_, detail::CStr(url), detail::CStr(file_name)),
+        return detail::check(qb_tmp_file_delete(h_.get(), detail::CStr(url), detail::CStr(file_name)),
                              "qb_tmp_file_delete");
     }
 
-    QB_Storage native() const { return h_; }
+    QB_Storage native() const { return h_.get(); }
 
 private:
     explicit Storage(QB_Storage h) : h_(h) {}
-    QB_Storage h_;
+    detail::Handle<QB_Storage, qb_storage_deinit> h_;
 };
 
 }  // namespace qb

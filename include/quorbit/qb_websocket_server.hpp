@@ -62,28 +62,19 @@ public:
         return WsServer(h, std::move(state));
     }
 
-    WsServer(WsServer&& o) noexcept : h_(std::exchange(o.h_, nullptr)), state_(std::move(o.state_)) {}
-    WsServer& operator=(WsServer&& o) noexcept {
-        if (this != &o) {
-            (void)stop();
-            h_ = std::exchange(o.h_, nullptr);
-            state_ = std::move(o.state_);
-        }
-        return *this;
-    }
+    WsServer(WsServer&&) noexcept = default;
+    WsServer& operator=(WsServer&&) noexcept = default;
     ~WsServer() { (void)stop(); }
 
-    // Returns once the service thread has ended.
+    // Returns once the service thread has ended. Refused from a hook: the
+    // server keeps running and keeps its handler.
     Result<void> stop() {
-        if (!h_) return {};
-        // Refused from a hook: the server keeps running and keeps its handler.
-        if (int rc = WS_Server_Stop(h_); rc != 0) return Error{rc, "WS_Server_Stop"};
-        h_ = nullptr;
+        if (int rc = h_.reset(); rc != 0) return Error{rc, "WS_Server_Stop"};
         state_.reset();
         return {};
     }
-    Result<int> port() const { return detail::count(WS_Server_Port(h_), "WS_Server_Port"); }
-    WS_Server_Handle native() const { return h_; }
+    Result<int> port() const { return detail::count(WS_Server_Port(h_.get()), "WS_Server_Port"); }
+    WS_Server_Handle native() const { return h_.get(); }
 
 private:
     struct State {
@@ -95,7 +86,7 @@ private:
         auto* s = static_cast<State*>(user);
         if (s->handler) s->handler(WsSession(session), type, detail::view(data, length));
     }
-    WS_Server_Handle h_;
+    detail::Handle<WS_Server_Handle, WS_Server_Stop> h_;  // before state_: stopped first on moves
     std::unique_ptr<State> state_;
 };
 
