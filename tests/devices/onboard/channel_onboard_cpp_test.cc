@@ -52,7 +52,7 @@ TEST(SensorChannelCpp, OnboardUartI2cAndRefusals) {
     // The module has no close: the channel stays with it, kept reachable here.
     auto close = ch.close();
     EXPECT_FALSE(close);
-    static std::vector<sca_handle> kept;
+    static auto& kept = *new std::vector<sca_handle>;  // never destroyed
     kept.push_back(ch.release());
 }
 
