@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the built library into a scratch prefix, then builds and runs a C and
-# a C++ program against it through pkg-config and through find_package.
+# a C++ program (the latter with the C++ API) against it through pkg-config and
+# through find_package, and builds the C++ example component from it.
 set -euo pipefail
 src=$1 build=$2 cc=$3 cxx=$4
 work=$(mktemp -d)
@@ -38,4 +39,5 @@ cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREF
 cmake --build "$work/consumer" >/dev/null
 "$work/consumer/hello_c" | grep -q "installed library works (42)"
 "$work/consumer/hello_cxx" | grep -q "HELLO_CXX"
+test -x "$work/consumer/echo_component_cpp/echo_component_cpp"
 echo "install test passed"
