@@ -32,7 +32,7 @@ if(QB_BUILD_TOOLS)
   endforeach()
 endif()
 list(JOIN pages " " QB_DOCS_PAGES)
-set(QB_DOCS_INPUT "${PROJECT_SOURCE_DIR}/include/quorbit ${PROJECT_BINARY_DIR}/generated/sdk_config.h ${PROJECT_SOURCE_DIR}/README.md ${QB_DOCS_PAGES}")
+set(QB_DOCS_INPUT "${PROJECT_SOURCE_DIR}/include/quorbit ${PROJECT_BINARY_DIR}/generated/sdk_config.h ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/families.md ${QB_DOCS_PAGES}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
 add_custom_target(docs
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QB_DOCS_OUTPUT}
