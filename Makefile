@@ -1,7 +1,7 @@
 # Quick start: `make demo` runs the main demo, `make test` runs the whole suite.
 # Both install what is missing first (Debian packages, see scripts/setup).
 
-.PHONY: setup demo test bench package clean
+.PHONY: setup demo test bench package docs clean
 
 setup:
 	@scripts/setup
@@ -26,5 +26,11 @@ package: setup
 	@cd build-package && cpack -G DEB
 	@ls build-package/*.deb
 
+# API reference in build-docs/docs/html/index.html.
+docs: setup
+	@cmake -S . -B build-docs -G Ninja -DQB_BUILD_TESTS=OFF -DQB_BUILD_EXAMPLES=OFF >/dev/null
+	@cmake --build build-docs -j $$(nproc) --target docs
+	@echo "API reference: build-docs/docs/html/index.html"
+
 clean:
-	rm -rf build build-asan build-slim build-fuzz build-bench build-package
+	rm -rf build build-asan build-slim build-fuzz build-bench build-package build-docs
