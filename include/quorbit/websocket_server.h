@@ -21,6 +21,7 @@
 
 QB_BEGIN_DECLS
 
+/** Message kinds; the callback gets only WS_CB_TEXT and WS_CB_BINARY. */
 typedef enum ws_callback_type {
     WS_CB_CONTINUE = 0,
     WS_CB_TEXT = 1,
