@@ -1,5 +1,5 @@
-/*
- * The client end of a two-way nanomsg PAIR link: connects to "<in_url>:<port>".
+/** @file
+ * The client end of a two-way nanomsg PAIR link: connects to `"<in_url>:<port>"`.
  * Either end sends and receives whole messages.
  *
  * - Recv blocks for one message and hands out the handle's own 2 MiB buffer:
@@ -23,9 +23,13 @@ QB_BEGIN_DECLS
 
 typedef void* NanoMsgC_Handle;
 
+/** Connects to in_url:port (e.g. "tcp://127.0.0.1") on a new PAIR socket. */
 QB_API NanoMsgC_Handle NanoMsg_Client_Start(char* in_url, int port);
+/** Sends size bytes as one message; blocks while no peer can take it. */
 QB_API int NanoMsg_Client_Send_Data(NanoMsgC_Handle handle, char* data, int size);
+/** Waits for one message and points *data and *size at it in the handle's buffer. */
 QB_API int NanoMsg_Client_Recv_Data(NanoMsgC_Handle handle, char** data, int* size);
+/** Closes the link and frees the handle; the last received bytes go with it. */
 QB_API void NanoMsg_Client_Stop(NanoMsgC_Handle handle);
 
 QB_END_DECLS

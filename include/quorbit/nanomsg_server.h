@@ -1,5 +1,5 @@
-/*
- * The server end of a two-way nanomsg PAIR link: binds "<in_url>:<port>".
+/** @file
+ * The server end of a two-way nanomsg PAIR link: binds `"<in_url>:<port>"`.
  * Either end sends and receives whole messages.
  *
  * - Recv blocks for one message and hands out the handle's own 2 MiB buffer:
@@ -23,9 +23,13 @@ QB_BEGIN_DECLS
 
 typedef void* NanoMsgS_Handle;
 
+/** Binds in_url:port (e.g. "tcp://127.0.0.1") on a new PAIR socket. */
 QB_API NanoMsgS_Handle NanoMsg_Server_Start(char* in_url, int port);
+/** Sends size bytes as one message; blocks while no peer can take it. */
 QB_API int NanoMsg_Server_Send_Data(NanoMsgS_Handle handle, char* data, int size);
+/** Waits for one message and points *data and *size at it in the handle's buffer. */
 QB_API int NanoMsg_Server_Recv_Data(NanoMsgS_Handle handle, char** data, int* size);
+/** Closes the link and frees the handle; the last received bytes go with it. */
 QB_API void NanoMsg_Server_Stop(NanoMsgS_Handle handle);
 
 QB_END_DECLS

@@ -1,4 +1,4 @@
-/*
+/** @file
  * A WebSocket client for one connection (subprotocol "data_trans", no TLS)
  * with its own service thread, which runs every hook. There is no
  * reconnection: stop the client and start a new one.
@@ -31,23 +31,33 @@ typedef void (*WS_Client_On_Close)(WS_Handle client, void* user_data);
 typedef int (*WS_Client_Add_Header)(WS_Handle client, char** p, int len, void* user_data);
 typedef void (*WS_Client_On_Loop)(void* user_data);
 
-/* Owned by the caller; must outlive the client. */
+/** Owned by the caller; must outlive the client. */
 typedef struct ws_client_cb_param {
-    WS_Client_Callback callback;
-    WS_Client_On_Open onopen;      /* may be NULL */
-    WS_Client_On_Close onclose;    /* may be NULL */
-    WS_Client_Add_Header addheader; /* carried, not called */
-    WS_Client_On_Loop onloop;      /* may be NULL; after each service pass */
-    void* user;
+    WS_Client_Callback callback;   /**< each complete message, NUL-terminated; valid during the call */
+    WS_Client_On_Open onopen;      /**< may be NULL */
+    WS_Client_On_Close onclose;    /**< may be NULL */
+    WS_Client_Add_Header addheader; /**< carried, not called */
+    WS_Client_On_Loop onloop;      /**< may be NULL; after each service pass */
+    void* user;                    /**< for the owner; hooks get user_data instead */
 } ws_client_cb_param;
 
-/* header_json is borrowed and must stay alive until Stop. */
+/** Starts connecting to host:port at path url (NULL or empty: "/"); user_data is
+ * the hooks' last argument. header_json is borrowed and must stay alive until
+ * Stop. NULL for a missing host or callback, a port outside 1-65535, or a
+ * connection that could not be started. */
 QB_API WS_Handle WS_Client_Start(char* host, int port, char* url, char* header_json, ws_client_cb_param* param,
                                  void* user_data);
+/** Closes the connection, joins the service thread and frees the client;
+ * queued messages are dropped. -1 when called from a hook. */
 QB_API int WS_Client_Stop(WS_Handle client);
+/** 1 while the connection is open, else 0; -1 for a null client. */
 QB_API int WS_Client_Connected(WS_Handle client);
+/** Queues length bytes. flag: 0 text, non-zero binary; block has no effect (it
+ * never waits for the peer). -1 while the connection is not open. */
 QB_API int WS_Client_Send(WS_Handle client, char* data, int length, int flag, int block);
+/** Queues length bytes as one binary message. */
 QB_API int WS_Client_Send_Binary(WS_Handle client, char* data, int length);
+/** Queues the NUL-terminated str as one text message (without the NUL). */
 QB_API int WS_Client_Send_String(WS_Handle client, char* str);
 
 QB_END_DECLS

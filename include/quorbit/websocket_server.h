@@ -1,4 +1,4 @@
-/*
+/** @file
  * A WebSocket server on one TCP port (subprotocol "data_trans") with one
  * service thread. Each client connection is a session; every complete
  * message (text or binary) reaches the owner's callback on the service
@@ -21,6 +21,7 @@
 
 QB_BEGIN_DECLS
 
+/** Message kinds; the callback gets only WS_CB_TEXT and WS_CB_BINARY. */
 typedef enum ws_callback_type {
     WS_CB_CONTINUE = 0,
     WS_CB_TEXT = 1,
@@ -36,38 +37,48 @@ typedef void (*WS_Server_Callback)(void* session, ws_callback_type type, char* d
 typedef void (*WS_Server_On_Open)(void* session);
 typedef void (*WS_Server_On_Close)(void* session);
 
-/* Owned by the caller; must outlive the server. */
+/** Owned by the caller; must outlive the server. */
 typedef struct ws_server_cb_param {
-    WS_Server_Callback callback; /* required */
-    WS_Server_On_Open onopen;    /* may be NULL */
-    WS_Server_On_Close onclose;  /* may be NULL */
-    void* user;                  /* last argument of callback */
+    WS_Server_Callback callback; /**< required */
+    WS_Server_On_Open onopen;    /**< may be NULL */
+    WS_Server_On_Close onclose;  /**< may be NULL */
+    void* user;                  /**< last argument of callback */
 } ws_server_cb_param;
 
 #define WS_DEFAULT_MAX_MESSAGE_SIZE (64 * 1024 * 1024)
 
-/* Largest message the server and client reassemble (bytes, process-wide);
- * values below 1 restore the default. */
+/* Largest message the server and client reassemble (bytes, process-wide). */
+
+/** Sets the largest message; values below 1 restore the default. */
 QB_API void WS_Set_Max_Message_Size(int bytes);
+/** The largest message in bytes. */
 QB_API int WS_Get_Max_Message_Size(void);
 
 #define WS_DEFAULT_MAX_SEND_QUEUE (64 * 1024 * 1024)
 
 /* Largest number of bytes queued for sending on one server session or one
- * client (process-wide), so a peer that stops reading cannot exhaust memory;
- * values below 1 restore the default. */
+ * client (process-wide), so a peer that stops reading cannot exhaust memory. */
+
+/** Sets the send-queue limit; values below 1 restore the default. */
 QB_API void WS_Set_Max_Send_Queue(int bytes);
+/** The send-queue limit in bytes. */
 QB_API int WS_Get_Max_Send_Queue(void);
 
-/* port 0 picks a free port (see WS_Server_Port). */
+/** Starts listening and the service thread; port 0 picks a free port (see
+ * WS_Server_Port). NULL for a port outside 0-65535, a missing callback, or a
+ * port that cannot be bound. */
 QB_API WS_Server_Handle WS_Server_Start(int port, ws_server_cb_param* param);
-/* Returns once the service thread has ended; each open session's onclose has run. */
+/** Stops the server and frees it. Returns once the service thread has ended;
+ * each open session's onclose has run. -1 when called from a server hook. */
 QB_API int WS_Server_Stop(WS_Server_Handle server);
-/* The port the server listens on, or -1. */
+/** The port the server listens on, or -1. */
 QB_API int WS_Server_Port(WS_Server_Handle server);
-/* flag: 0 text, 1 binary; block has no effect. */
+/** Queues length bytes for the session. flag: 0 text, non-zero binary; block
+ * has no effect (it never waits for the peer). */
 QB_API int WS_Server_Send(void* session, char* data, int length, int flag, int block);
+/** Queues length bytes as one binary message. */
 QB_API int WS_Server_Send_Binary(void* session, char* data, int length);
+/** Queues the NUL-terminated str as one text message (without the NUL). */
 QB_API int WS_Server_Send_String(void* session, char* str);
 
 QB_END_DECLS

@@ -1,6 +1,6 @@
-/*
+/** @file
  * The receiving end of a one-way ZeroMQ pipeline: a PULL socket on
- * "<in_url>:<port>" (CZMQ endpoint rules: binds unless the text begins
+ * `"<in_url>:<port>"` (CZMQ endpoint rules: binds unless the text begins
  * with '>').
  *
  * - Recv blocks until a message arrives and returns its first frame; the
@@ -19,10 +19,15 @@ QB_BEGIN_DECLS
 
 typedef void* ZMQS_Handle;
 
+/** Opens the PULL socket on in_url:port (e.g. "tcp://127.0.0.1") and installs
+ * the interrupt handler. */
 QB_API ZMQS_Handle ZMQ_Server_Start(char* in_url, int port);
+/** Waits for one message and points *data and *size at its first frame (owned
+ * by the handle); later frames are dropped. */
 QB_API int ZMQ_Server_Recv_Data(ZMQS_Handle handle, char** data, int* size);
-/* A PULL socket cannot send: always -1 for a started server. */
+/** A PULL socket cannot send: always -1 for a started server. */
 QB_API int ZMQ_Server_Send_Data(ZMQS_Handle handle, char* data, int size);
+/** Closes the socket and frees the handle with the last received frame. */
 QB_API void ZMQ_Server_Stop(ZMQS_Handle handle);
 
 QB_END_DECLS
