@@ -41,4 +41,20 @@ cmake -S "$src/tests/install/consumer" -B "$work/consumer" -G Ninja -DCMAKE_PREF
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
 cmake --build "$work/consumer" >/dev/null
 "$work/consumer/hello_cxx" | grep -q "HELLO_CXX"
+
+# The C++ echo component, built from the development package alone, answers a
+# request stand-alone (its queue is then a WebSocket on port 10000), asked by
+# the client of the tools package.
+component="$work/consumer/echo_component_cpp/echo_component_cpp"
+mkdir "$work/run" && printf '[env]\n' >"$work/run/qb_env.ini"
+(cd "$work/run" && exec env -u QB_PARAM -u QB_MQ_TYPE "$component" >"$work/run/log" 2>&1) &
+pid=$!
+trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+for _ in $(seq 100); do
+  ss -ltnH "sport = :10000" 2>/dev/null | grep -q . && break
+  sleep 0.1
+done
+answer=$("$work/root/usr/bin/qb-ws-client" -t 10 in1 'hello from the package test' 2>&1) ||
+  { echo "no answer: $answer"; cat "$work/run/log"; exit 1; }
+echo "$answer" | grep -q 'hello from the package test' || { echo "unexpected answer: $answer"; exit 1; }
 echo "package test passed"

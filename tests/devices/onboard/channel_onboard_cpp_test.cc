@@ -20,7 +20,7 @@ TEST(SensorChannelCpp, OnboardUartI2cAndRefusals) {
     qbtest::TempDir dir;
     qbtest::PtyPair pty;
     qbtest::write_file(dir.file("i2c-7"), "");
-    qbtest::write_file(dir.file("board.json"), "{\"uart_device\": \"" + pty.slave_path() + "\", \"i2c_device\": \"" +
+    qbtest::write_file(dir.file("board.json"), "{\"uart_device\": \"" + pty.device() + "\", \"i2c_device\": \"" +
                                                    dir.file("i2c-7") + "\"}");
     auto opened = qb::SensorChannel::open("Onboard", dir.file("board.json"));
     ASSERT_TRUE(opened);
@@ -29,7 +29,7 @@ TEST(SensorChannelCpp, OnboardUartI2cAndRefusals) {
 
     ASSERT_TRUE(ch.uart_open(0, 115200));
     EXPECT_EQ(ch.uart_write(0, "hi\n").value_or(-1), 3);
-    EXPECT_EQ(pty.read(3), "hi\n");
+    EXPECT_EQ(pty.read_n(3), "hi\n");
     EXPECT_TRUE(ch.uart_on_data(0, [](char*, int) { return 0; }));
     char buf[4];
     auto unsupported = ch.uart_read(0, buf);
