@@ -14,7 +14,7 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 export LD_LIBRARY_PATH="$libdir"
 
 # The exported symbols are exactly the API: nothing C++-mangled leaks out.
-if nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | grep -q '^_Z'; then
+if [ "$(nm -D --defined-only "$libdir/libquorbit.so" | awk '{print $3}' | grep -c '^_Z')" != 0 ]; then
   echo "C++ symbols exported:"; nm -D --defined-only "$libdir/libquorbit.so" | grep ' _Z' | head; exit 1
 fi
 

@@ -25,7 +25,9 @@ done
 
 lib=$(find "$work/root" -name 'libquorbit.so.*.*' | head -n 1)
 [ -n "$lib" ] || { echo "no versioned library in the runtime package"; exit 1; }
-objdump -p "$lib" | grep -q 'SONAME *libquorbit.so.[0-9]' || { echo "library without SONAME"; exit 1; }
+# Whole outputs first: grep -q stopping early would fail the pipe under pipefail.
+soname=$(objdump -p "$lib" | sed -n 's/^ *SONAME *//p')
+[[ "$soname" == libquorbit.so.[0-9]* ]] || { echo "library without SONAME"; exit 1; }
 dpkg-deb -f "$work"/pkg/libquorbit[0-9]*.deb Depends | grep -q 'libc6' || { echo "runtime package lacks computed dependencies"; exit 1; }
 for tool in qb-sim qb-ws-client; do
   [ -x "$work/root/usr/bin/$tool" ] || { echo "$tool missing from the tools package"; exit 1; }
