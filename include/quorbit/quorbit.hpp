@@ -23,6 +23,9 @@
 #ifdef ENABLE_SOCKETIO_CLIENT
 #include "qb_socketio.hpp"
 #endif
+#ifdef ENABLE_MQTT_CLIENT
+#include "qb_mqtt.hpp"
+#endif
 #ifdef ENABLE_HTTP_SERVER
 #include "qb_http_server.hpp"
 #endif
