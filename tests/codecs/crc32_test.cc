@@ -32,16 +32,9 @@ std::vector<unsigned char> random_bytes(size_t n, uint32_t seed) {
 
 uint32_t be32(const unsigned char* p) { return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3]; }
 
-TEST(Crc32, CheckValueAndContinuationAcrossPieces) {
-    EXPECT_EQ(crc32(0, "123456789", 9), 0xCBF43926u);
-    EXPECT_EQ(crc32(crc32(0, "1234", 4), "56789", 5), 0xCBF43926u);
-    EXPECT_EQ(crc32(0x12345678, "", 0), 0x12345678u);
-    const auto data = random_bytes(10000, 1);  // long enough for the folding path
-    const char* p = reinterpret_cast<const char*>(data.data());
-    EXPECT_EQ(crc32(crc32(crc32(0, p, 63), p + 63, 4000), p + 4063, 10000 - 4063), crc32(0, p, 10000));
-}
-
+// A random start value is the CRC of earlier pieces: continuation is checked with every length.
 TEST(Crc32, IdenticalToZlibForEveryLengthStartAlignmentAndEdge) {
+    EXPECT_EQ(crc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
     const auto zcrc = zlib_fn<ZlibCrc>("crc32");
     ASSERT_NE(zcrc, nullptr) << "libz.so.1 not loadable";
     ASSERT_NE(reinterpret_cast<void*>(zcrc), reinterpret_cast<void*>(&crc32));

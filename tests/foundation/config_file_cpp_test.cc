@@ -1,6 +1,5 @@
 // The configuration store's C++ owner: values come back as copies that
 // outlive changes to the store; failures carry the C function's name.
-#include <gtest/gtest.h>
 
 #include "qb_config.hpp"
 #include "support/test_support.h"

@@ -1,8 +1,6 @@
 #include <memory>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "foundation/fifo_internal.h"
 #include "sdk_fifo.h"
 #include "support/test_support.h"

@@ -2,13 +2,10 @@
 #include <cstdlib>
 #include <ctime>
 #include <iomanip>
-#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "sdk_logger.h"
 #include "support/test_support.h"
@@ -24,10 +21,7 @@ std::string pre(std::string letter, std::string tag) { return kStamp + "\\[" + l
 std::string red(std::string text) { return "\x1B\\[31m" + text + "\x1B\\[0m"; }
 bool matches(const std::string& text, const std::string& re) { return std::regex_match(text, std::regex(re)); }
 
-std::string take_ring() {
-    std::unique_ptr<char, decltype(&free)> text(sdk_get_log_buffer(), &free);
-    return text ? text.get() : "<null>";
-}
+std::string take_ring() { return qbtest::take_string(sdk_get_log_buffer()); }
 
 // Every test leaves the threshold as it found it and the ring switched off.
 struct Logger : testing::Test {

@@ -1,9 +1,7 @@
 #include <arpa/inet.h>
 #include <net/if.h>
-#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,10 +17,9 @@
 #include <tuple>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "foundation/uuid4_internal.h"
 #include "sdk_os.h"
+#include "support/netns.h"
 #include "support/test_support.h"
 #include "uuid4.h"
 
@@ -172,23 +169,6 @@ TEST(Uuid4, ConcurrentGenerationGivesNoDuplicates) {
     EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), ids.size());
 }
 
-// Forked child: in its own network namespace, 40 loopback aliases outnumber the records a 512-byte
-// interface list holds. 77: no namespace available.
-int many_interfaces_child() {
-    if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return 77;
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    struct ifreq req = {};
-    req.ifr_addr.sa_family = AF_INET;
-    for (int i = 1; i <= 40; ++i) {
-        snprintf(req.ifr_name, IFNAMSIZ, "lo:%d", i);
-        reinterpret_cast<sockaddr_in*>(&req.ifr_addr)->sin_addr.s_addr = htonl(0x0a010001 | i << 8);  // 10.1.i.1
-        if (fd < 0 || ioctl(fd, SIOCSIFADDR, &req) != 0) return 77;
-    }
-    char last[32] = "";
-    get_ip_addr(mut("lo:40"), last);
-    return strcmp(last, "10.1.40.1") != 0;
-}
-
 TEST(IpAddr, FindsTheNamedInterfaceExactlyEvenAmongMany) {
     char result[32] = "sentinel";
     // Unknown names leave the result alone; the name is compared exactly, not as a prefix.
@@ -196,12 +176,22 @@ TEST(IpAddr, FindsTheNamedInterfaceExactlyEvenAmongMany) {
     EXPECT_STREQ(result, "sentinel");
     EXPECT_EQ(get_ip_addr(mut("lo"), result), 0);
     EXPECT_STREQ(result, "127.0.0.1");
-    const pid_t pid = fork();
-    if (pid == 0) _exit(many_interfaces_child());
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private network namespace available";
-    EXPECT_EQ(status, 0);
+    // 40 loopback aliases outnumber the records a 512-byte interface list holds.
+    const int rc = qbtest::run_in_private_netns([] {
+        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+        struct ifreq req = {};
+        req.ifr_addr.sa_family = AF_INET;
+        for (int i = 1; i <= 40; ++i) {
+            snprintf(req.ifr_name, IFNAMSIZ, "lo:%d", i);
+            reinterpret_cast<sockaddr_in*>(&req.ifr_addr)->sin_addr.s_addr = htonl(0x0a010001 | i << 8);  // 10.1.i.1
+            if (fd < 0 || ioctl(fd, SIOCSIFADDR, &req) != 0) return 77;
+        }
+        char last[32] = "";
+        get_ip_addr(mut("lo:40"), last);
+        return strcmp(last, "10.1.40.1") != 0 ? 1 : 0;
+    });
+    if (rc == 77) GTEST_SKIP() << "no private network namespace available";
+    EXPECT_EQ(rc, 0);
 }
 
 TEST(SystemInfo, AgreesWithProc) {

@@ -14,8 +14,6 @@ using Clock = std::chrono::steady_clock;
 
 long ms_since(Clock::time_point t) { return (Clock::now() - t) / std::chrono::milliseconds(1); }
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-// Waits up to two seconds for pred.
-bool wait_until(auto pred) { for (auto t = Clock::now(); !pred() && ms_since(t) < 2000;) sleep_ms(2); return pred(); }
 void on_threads(auto fn) { std::jthread a(fn), b(fn), c(fn); }  // all at once
 
 struct Probe {
@@ -91,7 +89,7 @@ TEST(PollingTimer, CallbacksAndOtherThreadsMayAddAndDeleteDuringTheWalk) {
         });
         EXPECT_EQ(sdk_timer_del_handler(h, nullptr), 0);  // ends the null entry's log lines
     });
-    ASSERT_TRUE(wait_until([&] { return e.child.calls >= 3; }));
+    ASSERT_TRUE(eventually([&] { return e.child.calls >= 3; }));
     const int late = fired.calls;
     sleep_ms(50);
     EXPECT_TRUE(fired.calls > 0 && fired.calls == late && steady.calls > 50) << fired.calls << " " << steady.calls;
@@ -127,12 +125,12 @@ TEST(KernelTimer, PeriodicOneShotDisarmedAndDeletedActions) {
             sdk_timer2_del_handler(n, a);
         }
     });
-    ASSERT_TRUE(wait_until([&] { return n->timers == 4; }));  // the fired one-shot stays registered
+    ASSERT_TRUE(eventually([&] { return n->timers == 4; }));  // the fired one-shot stays registered
     EXPECT_TRUE(periodic.calls >= 8 && periodic.calls <= 12 && periodic.interval == 100) << periodic.calls;
     EXPECT_TRUE(once.calls == 1 && once.first_ms >= 45 && once.interval == 0) << once.first_ms;
     EXPECT_EQ(std::tuple(never.calls.load(), s.calls.load(), fired.calls > 0), std::tuple(0, 1, true));
     for (Timer2_Action a : actions) EXPECT_EQ(sdk_timer2_del_handler(n, a), 0);
-    ASSERT_TRUE(wait_until([&] { return n->timers == 0; }));
+    ASSERT_TRUE(eventually([&] { return n->timers == 0; }));
     EXPECT_EQ(sdk_timer2_deinit(n), 0);
 }
 
@@ -151,7 +149,7 @@ TEST(KernelTimer, DeinitFromAHandlerReturnsAtOnceAndEndsTheService) {
     Probe other;
     ASSERT_NE(sdk_timer2_add_handler(d.n, 5, deinit_self, &d), nullptr);
     ASSERT_NE(sdk_timer2_add_handler(d.n, 5, action, &other), nullptr);
-    std::string out = capture_stdout([&] { ASSERT_TRUE(wait_until([&] { return d.rc != 1; })); sleep_ms(100); });
+    std::string out = capture_stdout([&] { ASSERT_TRUE(eventually([&] { return d.rc != 1; })); sleep_ms(100); });
     EXPECT_EQ(std::pair(d.rc.load(), d.calls.load()), std::pair(0, 1));
     const int others = other.calls;
     sleep_ms(50);

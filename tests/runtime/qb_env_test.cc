@@ -1,5 +1,4 @@
 #include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -21,10 +20,7 @@ std::string b64(const std::string& text) {
     return out.c_str();
 }
 
-std::string env(const std::string& key) {
-    std::unique_ptr<char, decltype(&free)> value(qb_get_env(mut(key.c_str())), free);
-    return value ? value.get() : "<null>";
-}
+std::string env(const std::string& key) { return take_string(qb_get_env(mut(key.c_str()))); }
 
 // Each test sets the whole environment itself (in order: setenv appends to a cleared one; each test binary is its
 // own process, so the original is not put back) and runs in a fresh directory, so no stray qb_env.ini is read.

@@ -4,14 +4,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <climits>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "qb_mq.h"
 #include "sdk_logger.h"
@@ -54,12 +52,6 @@ int component_main() {
     return qb_mq_deinit(mq) == 0 ? 0 : 1;
 }
 
-std::string self_exe() {
-    char path[PATH_MAX] = {};
-    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
-}
-
 class Delivery : public ::testing::Test {
 public:
     void SetUp() override { ASSERT_TRUE(server_.running()) << server_.error(); }
@@ -69,7 +61,7 @@ public:
         env.insert(env.end(), {"QB_TEST_COMPONENT=1", "QB_MQ_TYPE=redis", "QB_MQ_REDIS_HOST=127.0.0.1",
                                "QB_MQ_REDIS_PORT=" + server_.port_text(), "QB_STREAM_RECV_QUEUE=" + recv_,
                                "QB_STREAM_SEND_QUEUE=" + send_, "QB_STREAM_NODE_ID=" + node, "QB_MQ_DELIVERY=" + mode});
-        auto p = std::make_unique<qbtest::PeerProcess>(std::vector<std::string>{self_exe()}, env);
+        auto p = std::make_unique<qbtest::PeerProcess>(std::vector<std::string>{"/proc/self/exe"}, env);
         if (wait_ready) {
             EXPECT_TRUE(p->wait_for_output("READY")) << p->output();
         }
@@ -81,18 +73,11 @@ public:
     // Request ids of the answers so far, in order.
     std::vector<std::string> answered() {
         std::vector<std::string> ids;
-        auto r = peer_.cmd({"XRANGE", send_, "-", "+"});
-        for (size_t i = 0; r && r->type == REDIS_REPLY_ARRAY && i < r->elements; ++i)
-            ids.emplace_back(r->element[i]->element[1]->element[3]->str);
+        for (const auto& fields : peer_.entries(send_)) ids.push_back(fields.at(3));
         return ids;
     }
-    bool wait_answer(const std::string& id, std::chrono::seconds limit = 15s) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        for (;; std::this_thread::sleep_for(20ms)) {
-            for (const auto& a : answered())
-                if (a == id) return true;
-            if (std::chrono::steady_clock::now() >= end) return false;
-        }
+    bool wait_answer(const std::string& id, int limit_ms = 15000) {
+        return qbtest::eventually([&] { return std::ranges::count(answered(), id) > 0; }, limit_ms);
     }
     // conn: for threads other than the test's own (a connection serves one thread).
     long long pending(qbtest::RedisConn* conn = nullptr) {
@@ -156,21 +141,17 @@ TEST_F(Delivery, PoisonRequestEndsInTheDeadLetterStream) {
     request("r1", "die");
     request("r2", "fine");
     std::string all;
-    for (int starts = 0; starts < 6 && !wait_answer("r2", 0s); ++starts) {
+    for (int starts = 0; starts < 6 && !wait_answer("r2", 0); ++starts) {
         auto p = start("n1", "at-least-once", {"QB_MQ_MAX_DELIVERIES=3"}, false);
-        for (int i = 0; i < 1000 && p->running() && !wait_answer("r2", 0s); ++i) std::this_thread::sleep_for(10ms);
+        qbtest::eventually([&] { return !p->running() || wait_answer("r2", 0); });
         p->stop();
         all += p->output();
     }
-    ASSERT_TRUE(wait_answer("r2", 0s)) << all;
+    ASSERT_TRUE(wait_answer("r2", 0)) << all;
     EXPECT_EQ(qbtest::count_of(all, "CALLBACK r1 die"), 3) << all;
     EXPECT_NE(all.find("dead_lettered=1"), std::string::npos) << all;
-    auto dead = peer_.cmd({"XRANGE", recv_ + "-dead", "-", "+"});
-    ASSERT_TRUE(dead && dead->type == REDIS_REPLY_ARRAY && dead->elements == 1);
-    std::vector<std::string> fields;
-    const redisReply* f = dead->element[0]->element[1];
-    for (size_t i = 0; i < f->elements; ++i) fields.emplace_back(f->element[i]->str);
-    EXPECT_EQ(fields, std::vector<std::string>({"id", "r1", "in1", "die", "deliveries", "3"}));
+    EXPECT_EQ(peer_.entries(recv_ + "-dead"),
+              std::vector<std::vector<std::string>>({{"id", "r1", "in1", "die", "deliveries", "3"}}));
     EXPECT_EQ(pending(), 0);
 }
 

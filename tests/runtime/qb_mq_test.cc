@@ -49,23 +49,13 @@ protected:
     Qb_mq start(bool registered = true) {
         Qb_mq mq = qb_mq_init();
         EXPECT_NE(mq, nullptr);
-        if (registered) {
-            EXPECT_EQ(qb_mq_register_callback(mq, on_message, this), 0);
-        }
+        EXPECT_TRUE(!registered || qb_mq_register_callback(mq, on_message, this) == 0);
         return mq;
     }
     // The send stream's entries as field lists, once it holds n of them (or after 10 s).
     std::vector<Fields> answers(size_t n, qbtest::RedisConn& conn) {
         std::vector<Fields> out;
-        for (int tries = 0; out.size() < n && tries < 1000; ++tries, std::this_thread::sleep_for(10ms)) {
-            out.clear();
-            auto r = conn.cmd({"XRANGE", "s-send", "-", "+"});
-            for (size_t i = 0; r && r->type == REDIS_REPLY_ARRAY && i < r->elements; ++i) {
-                const redisReply* pairs = r->element[i]->element[1];
-                out.emplace_back();
-                for (size_t j = 0; j < pairs->elements; ++j) out.back().emplace_back(pairs->element[j]->str);
-            }
-        }
+        qbtest::eventually([&] { return (out = conn.entries("s-send")).size() >= n; });
         return out;
     }
 
@@ -147,12 +137,10 @@ TEST_F(QbMqTest, RequestReadBeforeRegistrationIsHeldNotLost) {
     Qb_mq mq = start(false);
     peer_.cmd({"XADD", "s-recv", "*", "id", "r1", "in1", "early"});
     // Wait until the receive thread has taken (and acknowledged) the entry: the group's last delivered id moves.
-    bool read = false;
-    for (int i = 0; i < 500 && !read; ++i, std::this_thread::sleep_for(10ms)) {
+    ASSERT_TRUE(qbtest::eventually([&] {
         auto info = peer_.cmd({"XINFO", "GROUPS", "s-recv"});
-        read = info && info->elements == 1 && std::string(info->element[0]->element[7]->str) != "0-0";
-    }
-    ASSERT_TRUE(read);
+        return info && info->elements == 1 && std::string(info->element[0]->element[7]->str) != "0-0";
+    }));
     ASSERT_EQ(qb_mq_register_callback(mq, on_message, this), 0);
     ASSERT_TRUE(wait_for(1));
     EXPECT_EQ(seen_[0].data, "early");
@@ -196,7 +184,7 @@ TEST_F(QbMqTest, DeinitDuringAReadACallbackOrFromTheCallback) {
     delay_ = 300ms;
     mq = start();
     peer_.cmd({"XADD", "s-recv", "*", "id", "r1", "in1", "last"});
-    while (!entered_) std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(qbtest::eventually([&] { return entered_.load(); }));
     EXPECT_EQ(qb_mq_deinit(mq), 0);
     EXPECT_EQ(answers(1, peer_).at(0).at(3), "r1");
 

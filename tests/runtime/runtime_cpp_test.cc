@@ -1,9 +1,5 @@
 // The C++ owners of the queue and storage, against a real redis-server and
 // the stand-alone storage tree.
-#include <gtest/gtest.h>
-
-#include <thread>
-
 #include "qb_env.hpp"
 #include "qb_mq.hpp"
 #include "qb_storage.hpp"
@@ -39,14 +35,11 @@ TEST(QbMqCpp, LambdaAnswersAndOwnershipMoves) {
     peer.cmd({"XADD", "c-recv", "*", "id", "r1", "in1", "hello"});
     ASSERT_TRUE(seen.wait_for("in1 hello r1")) << testing::PrintToString(seen.all());
     EXPECT_TRUE(mq.trigger("out2", "own"));
-    for (int i = 0; i < 500 && peer.cmd({"XLEN", "c-send"})->integer < 2; i++)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    auto r = peer.cmd({"XRANGE", "c-send", "-", "+"});
-    ASSERT_TRUE(r && r->elements == 2);
-    auto entry = [&](size_t i, size_t from) {  // field from, type and value
-        const redisReply* f = r->element[i]->element[1];
-        return std::string(f->element[from]->str) + " " + f->element[5]->str + " " + f->element[9]->str;
-    };
+    qbtest::eventually([&] { return peer.cmd({"XLEN", "c-send"})->integer >= 2; });
+    const auto sent = peer.entries("c-send");
+    ASSERT_EQ(sent.size(), 2u);
+    // Field `from`, the type and the value.
+    auto entry = [&](size_t i, size_t from) { return sent[i][from] + " " + sent[i][5] + " " + sent[i][9]; };
     EXPECT_EQ(entry(0, 3), "r1 call hello!");
     EXPECT_EQ(entry(1, 8), "out2 trigger own");
     EXPECT_TRUE(mq.close());

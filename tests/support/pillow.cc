@@ -1,10 +1,8 @@
 #include "support/pillow.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <sstream>
 
+#include "support/python_peer.h"
 #include "support/test_support.h"
 
 namespace qbtest {
@@ -28,20 +26,10 @@ except Exception as e:
 PillowImage pillow_decode(const std::string& bytes) {
     PillowImage img;
     TempDir dir;
-    write_file(dir.file("script.py"), kScript);
     write_file(dir.file("in"), bytes);
-    std::string cmd = "/usr/bin/python3 " + dir.file("script.py") + " " + dir.file("in") + " " + dir.file("out") +
-                      " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) {
-        img.error = "cannot run /usr/bin/python3";
-        return img;
-    }
     std::string out;
-    char buf[512];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    int status = pclose(p);
-    if (status != 0 || out.rfind("ERROR", 0) == 0 || out.find("Traceback") != std::string::npos) {
+    if (run_python(kScript, {dir.file("in"), dir.file("out")}, &out) != 0 || out.rfind("ERROR", 0) == 0 ||
+        out.find("Traceback") != std::string::npos) {
         img.error = out.empty() ? "python3 failed" : out;
         return img;
     }

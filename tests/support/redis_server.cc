@@ -2,22 +2,15 @@
 
 #include "foundation/env_lock.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
-#include <vector>
-
-extern char** environ;
 
 namespace qbtest {
 namespace {
@@ -73,6 +66,17 @@ Reply RedisConn::cmd(std::initializer_list<std::string> args) {
         redisCommandArgv(c_, static_cast<int>(argv.size()), argv.data(), lens.data())));
 }
 
+std::vector<std::vector<std::string>> RedisConn::entries(const std::string& stream) {
+    std::vector<std::vector<std::string>> out;
+    Reply r = cmd({"XRANGE", stream, "-", "+"});
+    for (size_t i = 0; r && r->type == REDIS_REPLY_ARRAY && i < r->elements; ++i) {
+        const redisReply* fields = r->element[i]->element[1];
+        out.emplace_back();
+        for (size_t j = 0; j < fields->elements; ++j) out.back().emplace_back(fields->element[j]->str ?: "");
+    }
+    return out;
+}
+
 RedisServer::RedisServer() {
     char tmpl[] = "/tmp/qb-redis-XXXXXX";
     if (!mkdtemp(tmpl)) {
@@ -89,75 +93,35 @@ RedisServer::RedisServer() {
 
 RedisServer::~RedisServer() {
     stop();
-    if (!dir_.empty()) {
-        unlink((dir_ + "/redis.log").c_str());
-        rmdir(dir_.c_str());
-    }
+    std::error_code ec;
+    if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
 bool RedisServer::launch() {
-    const std::string port = std::to_string(port_);
     const std::string log = dir_ + "/redis.log";
-    std::vector<std::string> args = {"redis-server", "--port",     port,  "--bind",   "127.0.0.1", "--save",
-                                     "",             "--appendonly", "no", "--dir",   dir_,        "--daemonize",
-                                     "no",           "--logfile",  log};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    int rc = posix_spawnp(&pid, "redis-server", &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        error_ = std::string("cannot run redis-server: ") + strerror(rc);
-        return false;
-    }
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (Clock::now() < deadline) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            error_ = "redis-server exited at start (see " + log + ")";
-            return false;
-        }
+    proc_ = std::make_unique<PeerProcess>(std::vector<std::string>{"redis-server", "--port", port_text(), "--bind",
+        "127.0.0.1", "--save", "", "--appendonly", "no", "--dir", dir_, "--daemonize", "no", "--logfile", log});
+    for (const auto deadline = Clock::now() + std::chrono::seconds(10); Clock::now() < deadline;) {
         if (answers_ping(port_)) {
-            pid_ = pid;
             error_.clear();
             return true;
         }
+        if (!proc_->running()) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    ::kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    error_ = "redis-server did not answer PING";
+    error_ = "redis-server did not answer PING (see " + log + "): " + proc_->output();
+    proc_.reset();
     return false;
 }
 
-void RedisServer::wait_exit(int sig) {
-    if (pid_ <= 0) return;
-    ::kill(pid_, sig);
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    while (waitpid(pid_, nullptr, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            ::kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    pid_ = -1;
+void RedisServer::stop() { proc_.reset(); }
+
+void RedisServer::kill() {
+    if (proc_) proc_->kill();
+    proc_.reset();
 }
 
-void RedisServer::stop() { wait_exit(SIGTERM); }
-
-void RedisServer::kill() { wait_exit(SIGKILL); }
-
-bool RedisServer::restart() {
-    if (running()) return true;
-    return launch();
-}
+bool RedisServer::restart() { return running() || launch(); }
 
 QueueEnv::QueueEnv(int port, const std::string& recv_stream, const std::string& send_stream,
                    const std::string& node_id) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <hiredis/hiredis.h>
-#include <sys/types.h>
 
 #include <initializer_list>
 #include <memory>
@@ -12,6 +11,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "support/peer_process.h"
 
 namespace qbtest {
 
@@ -33,6 +34,8 @@ public:
     redisContext* get() const { return c_; }
     // Null when the connection failed.
     Reply cmd(std::initializer_list<std::string> args);
+    // The field lists of a stream's entries, oldest first (none when it is missing or not a stream).
+    std::vector<std::vector<std::string>> entries(const std::string& stream);
 
 private:
     redisContext* c_ = nullptr;
@@ -46,7 +49,7 @@ public:
     RedisServer(const RedisServer&) = delete;
     RedisServer& operator=(const RedisServer&) = delete;
 
-    bool running() const { return pid_ > 0; }
+    bool running() const { return proc_ != nullptr; }
     const std::string& error() const { return error_; }
     int port() const { return port_; }
     std::string port_text() const { return std::to_string(port_); }
@@ -60,12 +63,11 @@ public:
 
 private:
     bool launch();
-    void wait_exit(int sig);
 
     std::string dir_;
     std::string error_;
     int port_ = 0;
-    pid_t pid_ = -1;
+    std::unique_ptr<PeerProcess> proc_;
 };
 
 // A loopback TCP port nobody listens on right now.

@@ -2,8 +2,10 @@
 
 #include "sdk_logger.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +72,23 @@ std::string read_file(const std::string& path) {
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+int run_command(const std::string& cmd, std::string* output) {
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return 127;
+    std::string out;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    const int status = pclose(p);
+    if (output) *output = out;
+    return status == -1 ? 127 : WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+std::string take_string(char* s) {
+    std::string out = s ? s : "<null>";
+    free(s);
+    return out;
 }
 
 }  // namespace qbtest

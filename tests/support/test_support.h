@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace qbtest {
@@ -70,5 +72,21 @@ private:
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+
+// Polls pred every 10 ms until it holds or timeout_ms have passed; its last answer.
+template <typename Pred>
+bool eventually(Pred&& pred, int timeout_ms = 10000) {
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms); !pred();) {
+        if (std::chrono::steady_clock::now() >= end) return pred();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Runs a shell command; its exit status (127 when it could not run), standard output in *output.
+int run_command(const std::string& cmd, std::string* output = nullptr);
+
+// A string the library allocated with malloc, freed; "<null>" for none.
+std::string take_string(char* s);
 
 }  // namespace qbtest

@@ -1,8 +1,6 @@
 // The sensor channel registry and dispatchers against modules defined here.
 #include "sensor_channel_api.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <string>
 #include <vector>

@@ -2,12 +2,9 @@
 #include "channel_firmata.h"
 
 #include <dirent.h>
-#include <gtest/gtest.h>
 
-#include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "sensor_channel_api.h"
 #include "support/firmata_sim.h"
@@ -32,13 +29,8 @@ int on_uart(char* data, int length) {
     return 0;
 }
 
-template <typename Pred>
-bool eventually(Pred pred) {
-    for (int i = 0; i < 500 && !pred(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return pred();
-}
 bool seen(const std::string& text) {
-    return eventually([&] {
+    return qbtest::eventually([&] {
         std::lock_guard<std::mutex> lock(g_mu);
         return g_seen.find(text) != std::string::npos;
     });
@@ -113,7 +105,7 @@ TEST_F(FirmataChannel, DigitalWritesReachInputsAndTheirCallback) {
         EXPECT_TRUE(sim->wait_for_line(level ? "digital write port 1 0x20" : "digital write port 1 0x00"));
         EXPECT_TRUE(seen("gpio 2=" + std::to_string(level) + ";"));
         int v = -1;
-        EXPECT_TRUE(eventually([&] { return sca_gpio_read(ch, 2, &v) == 0 && v == level; }));
+        EXPECT_TRUE(qbtest::eventually([&] { return sca_gpio_read(ch, 2, &v) == 0 && v == level; }));
     }
 }
 
@@ -121,7 +113,7 @@ TEST_F(FirmataChannel, AnalogInputsAreReported) {
     ASSERT_EQ(sca_analog_init(ch, 14, 0), 0);
     EXPECT_TRUE(sim->wait_for_line("report analog 15 1"));
     int v = 0;
-    EXPECT_TRUE(eventually([&] { return sca_analog_read(ch, 14, &v) == 0 && v == 612; })) << v;
+    EXPECT_TRUE(qbtest::eventually([&] { return sca_analog_read(ch, 14, &v) == 0 && v == 612; })) << v;
 }
 
 TEST_F(FirmataChannel, PwmAndServoValuesAreRangeChecked) {
@@ -218,7 +210,7 @@ TEST(FirmataChannelOpen, ALostBoardFailsOperationsButCloses) {
     ASSERT_EQ(sca_pwm_init(h, 3, 0), 0);
     std::string out = capture_stdout([&] {
         sim->process().kill();
-        EXPECT_TRUE(eventually([&] { return sca_pwm_write(h, 3, 10) == -1; }));
+        EXPECT_TRUE(qbtest::eventually([&] { return sca_pwm_write(h, 3, 10) == -1; }));
         EXPECT_EQ(sca_poll(h), -1);
         EXPECT_EQ(sca_close(h), 0);
     });

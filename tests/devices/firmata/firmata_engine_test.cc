@@ -2,8 +2,6 @@
 // what it makes of the bytes a board sends (fed to the parser directly).
 #include "firmata.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
 #include <string>

@@ -2,7 +2,6 @@
 #include "fserial.h"
 
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 

@@ -1,8 +1,6 @@
 // The "FT232H" channel through the sensor channel API, on the fake libftdi.
 #include "channel_ft232h.h"
 
-#include <gtest/gtest.h>
-
 #include "sdk_logger.h"
 #include "sensor_channel_api.h"
 #include "support/fake_ftdi.h"

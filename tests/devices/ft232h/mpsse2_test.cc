@@ -2,8 +2,6 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "devices/ft232h/mpsse2_internal.h"
 #include "sdk_logger.h"
 #include "support/fake_ftdi.h"

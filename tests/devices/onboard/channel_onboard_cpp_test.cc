@@ -1,7 +1,5 @@
 // The sensor channel owner over the Onboard module: its UART on a
 // pseudo-terminal, its I2C adapter through the fake bus.
-#include <gtest/gtest.h>
-
 #include "channel_onboard.h"
 #include "qb_sensor_channel.hpp"
 #include "support/fake_bus.h"
@@ -36,8 +34,6 @@ TEST(SensorChannelCpp, OnboardUartI2cAndRefusals) {
     ASSERT_FALSE(unsupported);
     EXPECT_STREQ(unsupported.error().function, "sca_uart_read");
     EXPECT_FALSE(ch.gpio_read(1));
-    EXPECT_FALSE(ch.servo_write(0, 181));
-    EXPECT_TRUE(ch.servo_write(0, 180));
 
     qbtest::FakeBus bus;
     ASSERT_TRUE(ch.i2c_init(0, 0, 0));

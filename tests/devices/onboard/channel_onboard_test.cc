@@ -4,8 +4,6 @@
 
 #include <dirent.h>
 
-#include <gtest/gtest.h>
-
 #include "sensor_channel_api.h"
 #include "support/fake_bus.h"
 #include "support/pty_pair.h"

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "devices/periphery/periphery_internal.h"
 #include "support/fake_bus.h"
 #include "support/test_support.h"

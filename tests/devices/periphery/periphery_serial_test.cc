@@ -5,8 +5,6 @@
 #include <string>
 #include <thread>
 
-#include <gtest/gtest.h>
-
 #include "serial.h"
 #include "support/pty_pair.h"
 #include "support/test_support.h"

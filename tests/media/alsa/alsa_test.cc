@@ -3,8 +3,6 @@
 #include <cstring>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "alsa_io.h"
 #include "media/alsa/alsa_internal.h"
 #include "sdk_logger.h"

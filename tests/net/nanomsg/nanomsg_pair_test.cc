@@ -1,8 +1,6 @@
 // The nanomsg PAIR ends against each other, directly and as channels.
 #include <nanomsg/nn.h>
 
-#include <gtest/gtest.h>
-
 #include "data_channel_impl.h"
 #include "nanomsg_client.h"
 #include "nanomsg_server.h"

@@ -1,13 +1,10 @@
 // The TCP helpers against Python sockets (a peer that is not ours).
 #include <arpa/inet.h>
-#include <sched.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "sdk_socket.h"
+#include "support/netns.h"
 #include "support/peer_process.h"
 #include "support/python_peer.h"
 #include "support/redis_server.h"
@@ -95,17 +92,13 @@ TEST_F(TcpPeer, WritingToAVanishedPeerFailsWithoutSigpipe) {
 }
 
 TEST(TcpClient, UnresolvableHostIsRefusedInAPrivateNetwork) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (unshare(CLONE_NEWNET) != 0 && unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) _exit(77);
+    const int rc = qbtest::run_in_private_netns([] {
         int rc = 0;
         const std::string out = qbtest::capture_stdout([&] { rc = TCP_Socket_Create_Client(mut("no-such-host.invalid"), 80, 0); });
-        _exit(rc == -1 && out.find("gethostbyname fail\n\n") != std::string::npos ? 0 : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private network namespace available";
-    EXPECT_EQ(status, 0);
+        return rc == -1 && out.find("gethostbyname fail\n\n") != std::string::npos ? 0 : 1;
+    });
+    if (rc == 77) GTEST_SKIP() << "no private network namespace available";
+    EXPECT_EQ(rc, 0);
 }
 
 TEST(TcpServer, AcceptsAPythonClientTimesOutAndRefusesATakenPort) {

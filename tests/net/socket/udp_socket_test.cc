@@ -1,8 +1,6 @@
 // The UDP helpers against a Python datagram peer.
 #include <arpa/inet.h>
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 
 #include "sdk_socket.h"

@@ -2,8 +2,6 @@
 // clients allowed), started by each test on a loopback port.
 #include "socketio_client.h"
 
-#include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <thread>
@@ -23,8 +21,7 @@ using Events = qbtest::SioRecorder;
 
 // Polls the server's output until it holds needle (times times).
 bool server_saw(qbtest::NodePeer& server, const std::string& needle, int times = 1) {
-    for (int i = 0; i < 400 && qbtest::count_of(server.output(), needle) < times; i++) os_msleep(50);
-    return qbtest::count_of(server.output(), needle) >= times;
+    return qbtest::eventually([&] { return qbtest::count_of(server.output(), needle) >= times; }, 20000);
 }
 
 SIO_Handle open_session(int port, const char* nsp, sio_reconnect rc = {1, 50, 200, 1000, 600000}) {

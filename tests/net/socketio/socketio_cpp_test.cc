@@ -1,9 +1,6 @@
 // The Socket.IO owner against the real Socket.IO server the C tests use:
 // lambdas reach the event and ack hooks, arguments go out as views.
-#include <gtest/gtest.h>
-
 #include "qb_socketio.hpp"
-#include "sdk_os.h"
 #include "support/lines.h"
 #include "support/node_peer.h"
 #include "support/test_support.h"
@@ -13,8 +10,7 @@ namespace {
 const std::string kServer = QB_TEST_SOURCE_DIR "/support/node/sio_server.js";
 
 bool server_saw(qbtest::NodePeer& server, const std::string& needle) {
-    for (int i = 0; i < 400 && server.output().find(needle) == std::string::npos; i++) os_msleep(50);
-    return server.output().find(needle) != std::string::npos;
+    return qbtest::eventually([&] { return server.output().find(needle) != std::string::npos; }, 20000);
 }
 
 std::string line(const qb::SioEvent& e) {

@@ -1,7 +1,6 @@
 // Frames fed straight to the receive path of a session that is never started:
 // every frame sits in a heap block of exactly its length plus the NUL the
 // WebSocket client adds, so a read or write past it shows under ASan.
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>

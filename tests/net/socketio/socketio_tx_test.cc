@@ -1,6 +1,5 @@
 // Emits on a session whose server is absent: packets wait in the resend
 // buffer, where their text and attachments can be checked.
-#include <gtest/gtest.h>
 
 #include <string>
 

@@ -1,8 +1,6 @@
 // The ZeroMQ ends against pyzmq (a peer that is not ours), against each other and as channels.
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <cstdlib>
 

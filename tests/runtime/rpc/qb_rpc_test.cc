@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <string>
 
@@ -15,23 +13,17 @@ using qbtest::mut;
 
 namespace {
 
-std::string take(char* s) {
-    std::string out = s ? s : "(null)";
-    free(s);
-    return out;
-}
-
 TEST(QbRpc, NamespaceComesFromTheLastUsableNodeConfig) {
     {
         qbtest::ScopedEnv none("NODE_CONFIG", nullptr);
-        EXPECT_EQ(take(qb_get_namespace()), "(null)");
+        EXPECT_EQ(qbtest::take_string(qb_get_namespace()), "<null>");
     }
     for (const char* bad : {"not json", "{\"app\":{\"cs\":{}}}", "{\"app\":{\"cs\":{\"masterNamespace\":7}}}"}) {
         qbtest::ScopedEnv env("NODE_CONFIG", bad);
-        EXPECT_EQ(take(qb_get_namespace()), "(null)") << bad;
+        EXPECT_EQ(qbtest::take_string(qb_get_namespace()), "<null>") << bad;
     }
     qbtest::ScopedEnv env("NODE_CONFIG", "{\"app\":{\"cs\":{\"masterNamespace\":\"ns1\"}}}");
-    EXPECT_EQ(take(qb_get_namespace()), "ns1");
+    EXPECT_EQ(qbtest::take_string(qb_get_namespace()), "ns1");
 
     char first[] = "NODE_CONFIG={\"app\":{\"cs\":{\"masterNamespace\":\"first\"}}}";
     char broken[] = "NODE_CONFIG={";
@@ -39,7 +31,7 @@ TEST(QbRpc, NamespaceComesFromTheLastUsableNodeConfig) {
     char* entries[] = {first, last, broken, nullptr};
     char** saved = environ;
     environ = entries;
-    std::string got = take(qb_get_namespace());
+    std::string got = qbtest::take_string(qb_get_namespace());
     environ = saved;
     EXPECT_EQ(got, "last");
 }

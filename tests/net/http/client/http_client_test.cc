@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -17,12 +15,7 @@ using qbtest::mut;
 
 namespace {
 const char* kLocal = "http://127.0.0.1";
-
-std::string take(char* s) {
-    std::string out = s ? s : "(null)";
-    free(s);
-    return out;
-}
+const auto take = qbtest::take_string;
 
 TEST(HttpClient, PostsExactlyTheJsonRequestAndReturnsTheBody) {
     qbtest::PythonHttpServer peer;
@@ -65,17 +58,17 @@ TEST(HttpClient, WholeAnswersCappedAnswersAndErrorStatuses) {
     EXPECT_EQ(whole, std::string(70000, 'x'));
     EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), peer.port(), mut("/status500"), mut("{}"))), "oops");
     // Nothing arrived: null, as for a failure.
-    EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), peer.port(), mut("/size/0"), mut("{}"))), "(null)");
+    EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), peer.port(), mut("/size/0"), mut("{}"))), "<null>");
 
     char* capped = SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/size/100"), mut("{}"), 16, 10);
     ASSERT_NE(capped, nullptr);
     EXPECT_EQ(std::string(capped, 16), std::string("012345678901234") + '\0');
     free(capped);
     EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/size/5"), mut("{}"), 1, 10)), "");
-    EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/big"), mut("{}"), 0, 10)), "(null)");
-    EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/big"), mut("{}"), -5, 10)), "(null)");
-    EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/big"), mut("{}"), 16, -1)), "(null)");
-    EXPECT_EQ(take(SDK_HTTP_Client_Post(nullptr, peer.port(), mut("/"), mut("{}"))), "(null)");
+    EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/big"), mut("{}"), 0, 10)), "<null>");
+    EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/big"), mut("{}"), -5, 10)), "<null>");
+    EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/big"), mut("{}"), 16, -1)), "<null>");
+    EXPECT_EQ(take(SDK_HTTP_Client_Post(nullptr, peer.port(), mut("/"), mut("{}"))), "<null>");
 }
 
 TEST(HttpClient, BrokenTransfersGiveNull) {
@@ -84,10 +77,10 @@ TEST(HttpClient, BrokenTransfersGiveNull) {
     qbtest::LogLevel verbose(SDK_LOG_LEVEL_VERBOSE);
     std::string log = qbtest::capture_stdout([&] {
         // Body cut off part way: no half answer is handed over.
-        EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), peer.port(), mut("/cut"), mut("{}"))), "(null)");
-        EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/cut"), mut("{}"), 64, 10)), "(null)");
-        EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/slow"), mut("{}"), 64, 1)), "(null)");
-        EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), qbtest::free_loopback_port(), mut("/"), mut("{}"))), "(null)");
+        EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), peer.port(), mut("/cut"), mut("{}"))), "<null>");
+        EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/cut"), mut("{}"), 64, 10)), "<null>");
+        EXPECT_EQ(take(SDK_HTTP_Client_Post2(mut(kLocal), peer.port(), mut("/slow"), mut("{}"), 64, 1)), "<null>");
+        EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), qbtest::free_loopback_port(), mut("/"), mut("{}"))), "<null>");
     });
     EXPECT_EQ(qbtest::count_of(log, "Error: "), 4) << log;
 }
@@ -95,7 +88,7 @@ TEST(HttpClient, BrokenTransfersGiveNull) {
 TEST(HttpClient, ExtremePortsFitTheComposedUrl) {
     // 11 characters of port used to overrun the URL block; the port is refused by libcurl.
     for (int port : {INT_MIN, -1, 65536, INT_MAX})
-        EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), port, mut("/p"), mut("{}"))), "(null)");
+        EXPECT_EQ(take(SDK_HTTP_Client_Post(mut(kLocal), port, mut("/p"), mut("{}"))), "<null>");
 }
 
 TEST(HttpClient, UnresolvableNameGivesNullWithoutLeavingTheMachine) {

@@ -1,9 +1,6 @@
 // The HTTP server owner with curl as the client: routes and the general
 // handler are lambdas, requests are read as views, answers written through them.
-#include <gtest/gtest.h>
-
 #include <atomic>
-#include <cstdio>
 
 #include "qb_http_server.hpp"
 #include "support/test_support.h"
@@ -12,13 +9,8 @@ namespace {
 
 // Status line, headers and body as curl received them.
 std::string curl(int port, const std::string& path, const std::string& args = "") {
-    std::string cmd = "curl -s -i --max-time 10 " + args + " 'http://127.0.0.1:" + std::to_string(port) + path + "'";
     std::string out;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-        pclose(p);
-    }
+    qbtest::run_command("curl -s -i --max-time 10 " + args + " 'http://127.0.0.1:" + std::to_string(port) + path + "'", &out);
     return out;
 }
 

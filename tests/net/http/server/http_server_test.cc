@@ -2,7 +2,6 @@
 // so traversal attempts reach us unmodified) and raw sockets where a client
 // must misbehave.
 #include <arpa/inet.h>
-#include <gtest/gtest.h>
 #include <json-c/json.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -31,19 +30,10 @@ struct Reply {
 };
 
 Reply curl(int port, const std::string& args) {
-    std::string cmd = "curl -s -i --path-as-is --max-time 10 " + args;
-    size_t at = cmd.find("@PORT");
-    while (at != std::string::npos) {
+    std::string cmd = "curl -s -i --path-as-is --max-time 10 " + args, raw;
+    for (size_t at; (at = cmd.find("@PORT")) != std::string::npos;)
         cmd.replace(at, 5, "http://127.0.0.1:" + std::to_string(port));
-        at = cmd.find("@PORT");
-    }
-    std::string raw;
-    if (FILE* p = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0) raw.append(buf, n);
-        pclose(p);
-    }
+    qbtest::run_command(cmd, &raw);
     Reply r;
     size_t end = raw.find("\r\n\r\n");
     if (end == std::string::npos) return r;
