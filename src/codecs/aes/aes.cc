@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "aes.h"
-#include "codecs/aes_internal.h"
+#include "codecs/aes/aes_internal.h"
 
 namespace {
 

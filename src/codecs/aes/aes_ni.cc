@@ -1,7 +1,7 @@
 // AES with the x86 AES instructions. The schedules of aes.cc pack key bytes
 // little-endian into words, so on this (little-endian) architecture the round
 // keys lie in memory exactly as the instructions take them.
-#include "codecs/aes_internal.h"
+#include "codecs/aes/aes_internal.h"
 
 #ifdef QB_AES_NI
 #include <immintrin.h>

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "codecs/csv_internal.h"
+#include "codecs/csv/csv_internal.h"
 #include "foundation/big_alloc.h"
 
 #if defined(__SSE2__)

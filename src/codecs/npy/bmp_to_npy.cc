@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codecs/npy_io.h"
+#include "codecs/npy/npy_io.h"
 
 namespace {
 // The block is this much larger than the pixels: header plus room callers have relied on.

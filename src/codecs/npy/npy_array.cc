@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "codecs/crc32_internal.h"
-#include "codecs/npy_io.h"
+#include "codecs/npy/npy_io.h"
 #include "foundation/big_alloc.h"
 
 namespace qb::npy {

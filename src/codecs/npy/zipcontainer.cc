@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "codecs/crc32_internal.h"
-#include "codecs/npy_io.h"
+#include "codecs/npy/npy_io.h"
 #include "dostime.h"
 #include "zipcontainer.h"
 

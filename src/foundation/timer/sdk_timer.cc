@@ -3,7 +3,7 @@
 #include <ctime>
 #include <new>
 
-#include "foundation/timer_internal.h"
+#include "foundation/timer/timer_internal.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 #include "sdk_timer.h"

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "foundation/timer_internal.h"
+#include "foundation/timer/timer_internal.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 #include "sdk_timer2.h"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "media/media_internal.h"
+#include "media/bmp/media_internal.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "bmp_encode.h"
-#include "media/media_internal.h"
+#include "media/bmp/media_internal.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 

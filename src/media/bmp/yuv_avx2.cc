@@ -2,7 +2,7 @@
 // for bit: the 4:2:0 path does the same 32-bit integer sums and shifts, the
 // 4:2:2 path uses integer forms of the double formulas whose equality for all
 // 2^24 inputs the tests check exhaustively.
-#include "media/media_internal.h"
+#include "media/bmp/media_internal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 

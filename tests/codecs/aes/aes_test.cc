@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "aes.h"
-#include "codecs/aes_internal.h"
+#include "codecs/aes/aes_internal.h"
 #include "support/test_support.h"
 
 namespace {

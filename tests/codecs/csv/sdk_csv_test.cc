@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "codecs/csv_internal.h"
+#include "codecs/csv/csv_internal.h"
 #include "sdk_csv.h"
 #include "support/python_peer.h"
 #include "support/test_support.h"

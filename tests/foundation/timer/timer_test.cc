@@ -3,7 +3,7 @@
 #include <chrono>
 #include <thread>
 
-#include "foundation/timer_internal.h"
+#include "foundation/timer/timer_internal.h"
 #include "sdk_logger.h"
 #include "support/test_support.h"
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "bmp_encode.h"
-#include "media/media_internal.h"
+#include "media/bmp/media_internal.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "foundation/thread_name.h"
-#include "net/ws_common.h"
+#include "net/websocket/server/ws_common.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 #include "websocket_server.h"

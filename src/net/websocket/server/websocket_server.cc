@@ -12,8 +12,8 @@
 #include <thread>
 #include <unordered_set>
 
-#include "net/websocket_server_internal.h"
-#include "net/ws_common.h"
+#include "net/websocket/server/websocket_server_internal.h"
+#include "net/websocket/server/ws_common.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 

@@ -1,4 +1,4 @@
-#include "net/ws_common.h"
+#include "net/websocket/server/ws_common.h"
 
 #include <atomic>
 #include <cstdlib>

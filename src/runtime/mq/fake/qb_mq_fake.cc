@@ -11,7 +11,7 @@
 #include <new>
 
 #include "json_easy.h"
-#include "net/websocket_server_internal.h"
+#include "net/websocket/server/websocket_server_internal.h"
 #include "qb_mq_impl.h"
 #include "runtime/mq_counters.h"
 #include "sdk_logger.h"

@@ -11,12 +11,12 @@
 
 #include "qb_env.h"
 #include "runtime/mq_counters.h"
-#include "runtime/redis_reliable.h"
+#include "runtime/mq/redis/redis_reliable.h"
 
 #include "qb_mq_impl.h"
 #include "qb_mq_redis.h"
 #include "redis_stream.h"
-#include "runtime/redis_stream_internal.h"
+#include "runtime/mq/redis/redis_stream_internal.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 #include "uuid4.h"

@@ -1,4 +1,4 @@
-#include "runtime/redis_entry.h"
+#include "runtime/mq/redis/redis_entry.h"
 
 #include <cstdint>
 #include <cstdlib>

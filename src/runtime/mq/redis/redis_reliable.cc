@@ -1,4 +1,4 @@
-#include "runtime/redis_reliable.h"
+#include "runtime/mq/redis/redis_reliable.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/redis_entry.h"
-#include "runtime/redis_stream_internal.h"
+#include "runtime/mq/redis/redis_entry.h"
+#include "runtime/mq/redis/redis_stream_internal.h"
 
 namespace qb {
 

@@ -8,8 +8,8 @@
 #include "qb_env.h"
 #include "redis_stream.h"
 #include "foundation/sigpipe_guard.h"
-#include "runtime/redis_entry.h"
-#include "runtime/redis_stream_internal.h"
+#include "runtime/mq/redis/redis_entry.h"
+#include "runtime/mq/redis/redis_stream_internal.h"
 #include "sdk_logger.h"
 #include "sdk_os.h"
 

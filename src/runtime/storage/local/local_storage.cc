@@ -10,7 +10,7 @@
 #include "local_storage.h"
 #include "qb_env.h"
 #include "qb_storage_impl.h"
-#include "runtime/local_storage_internal.h"
+#include "runtime/storage/local/local_storage_internal.h"
 #include "runtime/storage_paths.h"
 #include "sdk_file_ops.h"
 #include "sdk_logger.h"

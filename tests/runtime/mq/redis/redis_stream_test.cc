@@ -2,7 +2,7 @@
 #include <unistd.h>
 
 #include "redis_stream.h"
-#include "runtime/redis_entry.h"
+#include "runtime/mq/redis/redis_entry.h"
 #include "sdk_logger.h"
 #include "support/redis_server.h"
 #include "support/test_support.h"

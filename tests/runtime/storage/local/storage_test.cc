@@ -6,7 +6,7 @@
 #include "local_storage.h"
 #include "qb_storage.h"
 #include "qb_storage_impl.h"
-#include "runtime/local_storage_internal.h"
+#include "runtime/storage/local/local_storage_internal.h"
 #include "sdk_config.h"
 #include "sdk_logger.h"
 #include "support/storage_checks.h"
