@@ -10,7 +10,7 @@
 
 #include "bmp_encode.h"
 #include "jpeg_encode.h"
-#include "media/media_internal.h"
+#include "media/bmp/media_internal.h"
 
 namespace {
 

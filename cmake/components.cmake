@@ -1,5 +1,11 @@
 # Build switches of sdk_config.h. Each component that can be left out of a
-# build has one ENABLE_* option; all are on by default.
+# build has one ENABLE_* option; all are on by default. The folder of each
+# such family names its switch in a component.cmake (src/CMakeLists.txt).
+#
+# ENABLE_SDK_LOGGER is core, with no folder: the logger has no dependency and
+# every family reports its failures through it, including a call to a family
+# the build leaves out. Off, the LOGx macros compile to nothing (callers of
+# the installed headers too), but the logger functions stay in the library.
 set(QB_COMPONENT_SWITCHES
   ENABLE_SDK_LOGGER
   ENABLE_SDK_TIMER

@@ -20,9 +20,12 @@ foreach(h IN LISTS disabled)
 endforeach()
 
 set(pages "")
+set(tool_refs "")
 if(QB_BUILD_TOOLS)
   get_property(tools GLOBAL PROPERTY QB_TOOL_TARGETS)
   foreach(t IN LISTS tools)
+    string(MAKE_C_IDENTIFIER ${t} anchor)
+    list(APPEND tool_refs "@ref tool_${anchor} \"${t}\"")
     set(page ${QB_DOCS_OUTPUT}/pages/${t}.md)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:${t}> -DNAME=${t} -DOUT=${page}
@@ -32,7 +35,14 @@ if(QB_BUILD_TOOLS)
   endforeach()
 endif()
 list(JOIN pages " " QB_DOCS_PAGES)
-set(QB_DOCS_INPUT "${PROJECT_SOURCE_DIR}/include/quorbit ${PROJECT_BINARY_DIR}/generated/sdk_config.h ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/docs/families.md ${QB_DOCS_PAGES}")
+# The families page links the tools this build makes (a switched-off family
+# takes its tools along).
+list(JOIN tool_refs ", " QB_DOCS_TOOL_REFS)
+if(NOT QB_DOCS_TOOL_REFS)
+  set(QB_DOCS_TOOL_REFS "none")
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/docs/families.md ${QB_DOCS_OUTPUT}/pages/families.md @ONLY)
+set(QB_DOCS_INPUT "${PROJECT_SOURCE_DIR}/include/quorbit ${PROJECT_BINARY_DIR}/generated/sdk_config.h ${PROJECT_SOURCE_DIR}/README.md ${QB_DOCS_OUTPUT}/pages/families.md ${QB_DOCS_PAGES}")
 configure_file(${PROJECT_SOURCE_DIR}/docs/Doxyfile.in ${PROJECT_BINARY_DIR}/Doxyfile @ONLY)
 add_custom_target(docs
   COMMAND ${CMAKE_COMMAND} -E make_directory ${QB_DOCS_OUTPUT}

@@ -7,9 +7,9 @@
  * - Received blocks of push modules reach the callback on the transport's
  *   thread; the data is valid only during the call.
  * - Registration and DC_Init are for start-up on one thread.
- * - "websocket_server": listens on "port" (0: any free port); DC_Transfer
+ * - "websocket_server" (with ENABLE_WEBSOCKET_SERVER): listens on "port" (0: any free port); DC_Transfer
  *   sends binary to the session that last delivered data, -1 while none is.
- * - "websocket_client": connects during DC_Init to "url" ws://host[:port][/path]
+ * - "websocket_client" (with ENABLE_WEBSOCKET_CLIENT): connects during DC_Init to "url" ws://host[:port][/path]
  *   ("port" when the url names none, path "/" by default) and fails when the
  *   connection is not up within 5 s; DC_Transfer sends binary.
  * - "zmq_client" / "zmq_server" (with ENABLE_ZMQ): a ZeroMQ PUSH / PULL
@@ -35,10 +35,14 @@ typedef void (*DC_Callback_Func)(DC_Handle handle, char* data, int length, void*
 
 /** Empties the module registry; call once before registering (a second call forgets every registration). */
 QB_API void DC_module_Init(void);
+#ifdef ENABLE_WEBSOCKET_SERVER
 /** Registers "websocket_server". */
 QB_API void DC_module_register_websocket_server(void);
+#endif
+#ifdef ENABLE_WEBSOCKET_CLIENT
 /** Registers "websocket_client". */
 QB_API void DC_module_register_websocket_client(void);
+#endif
 #ifdef ENABLE_ZMQ
 /** Registers "zmq_client" (PUSH). */
 QB_API void DC_module_register_zmq_client(void);

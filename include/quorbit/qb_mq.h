@@ -45,8 +45,9 @@ typedef enum qb_mq_type { QB_MQ_INVALID = 0, QB_MQ_FAKE = 1, QB_MQ_REDIS = 2 } q
 typedef void (*qb_mq_callback)(Qb_mq mq, char* port_name, char* data, char* request_id, void* user);
 
 /** Creates the queue with the Redis backend on the platform, else the stand-alone
- * one. Never NULL unless out of memory; the record is returned even when its
- * backend could not be created (its operations then fail). */
+ * one. NULL only when out of memory or when the build leaves that backend out
+ * (ENABLE_QB_MQ_REDIS, ENABLE_QB_MQ_FAKE; logged); the record is returned even
+ * when its backend could not be created (its operations then fail). */
 QB_API Qb_mq qb_mq_init(void);
 /** Sets the callback and its user pointer, replacing any earlier one. On the
  * platform a request read before registration waits for it. */

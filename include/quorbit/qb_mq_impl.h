@@ -7,6 +7,7 @@
 
 #include "qb_export.h"
 #include "qb_mq.h"
+#include "sdk_config.h"
 
 QB_BEGIN_DECLS
 
@@ -24,10 +25,14 @@ typedef struct qb_mq {
     qb_mq_impl_t* impl;
 } qb_mq;
 
+#ifdef ENABLE_QB_MQ_REDIS
 /** The Redis stream backend's table (static; never freed). */
 QB_API qb_mq_impl_t* qb_mq_get_redis(void);
+#endif
+#ifdef ENABLE_QB_MQ_FAKE
 /** The stand-alone WebSocket backend's table (static; never freed). */
 QB_API qb_mq_impl_t* qb_mq_get_fake(void);
+#endif
 
 QB_END_DECLS
 

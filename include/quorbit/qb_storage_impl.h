@@ -8,6 +8,7 @@
 
 #include "qb_export.h"
 #include "qb_storage.h"
+#include "sdk_config.h"
 
 QB_BEGIN_DECLS
 
@@ -32,8 +33,10 @@ typedef struct qb_storage {
     qb_storage_impl_t* impl;
 } qb_storage;
 
+#ifdef ENABLE_QB_STORAGE_LOCAL
 /** The local backend's constant table (local_storage_impl); never written through. */
 QB_API qb_storage_impl_t* qb_storage_get_local(void);
+#endif
 /** The stand-alone backend's constant table (fake_storage_impl); never written through. */
 QB_API qb_storage_impl_t* qb_storage_get_fake(void);
 

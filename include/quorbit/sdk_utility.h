@@ -10,8 +10,10 @@
 #include "sdk_list.h"
 #include "uuid4.h"
 #include "sdk_fifo.h"
+#ifdef ENABLE_SDK_TIMER
 #include "sdk_timer.h"
 #include "sdk_timer2.h"
+#endif
 #include "config_file.h"
 #include "json_easy.h"
 #include "sdk_file_ops.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "codecs/csv_internal.h"
+#include "codecs/csv/csv_internal.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "codecs/npy_io.h"
+#include "codecs/npy/npy_io.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     qb::npy::MemorySource src(data, size);

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/redis_entry.h"
+#include "runtime/mq/redis/redis_entry.h"
 
 namespace {
 // hiredis allocates an announced array up front; a header claiming millions

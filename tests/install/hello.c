@@ -5,8 +5,11 @@
 
 /* Every public header must compile as C11 from the installed folder. */
 #include "qb_env.h"
-#include "qb_mq_redis.h"
+#include "sdk_config.h"
 #include "sdk_utility.h"
+#ifdef ENABLE_QB_MQ_REDIS
+#include "qb_mq_redis.h"
+#endif
 
 int main(void) {
     SDK_FiFo f = sdk_fifo_create(2, sizeof(int));
@@ -16,9 +19,11 @@ int main(void) {
     Json* doc = Json_from_str("{\"a\":{\"b\":[1,2]}}");
     if (!doc || Json_get_int(doc, (char*)"a.b[1]") != 2) return 1;
     Json_free(doc);
+#ifdef ENABLE_QB_MQ_REDIS
     /* The Redis queue's receive loop is part of the API. */
     void* (*recv_loop)(void*) = quorbit_mq_recv_thread;
     if (!recv_loop) return 1;
+#endif
     LOGI("HELLO_C", "installed library works (%d)", out);
     return 0;
 }

@@ -1,0 +1,2 @@
+qb_component(ENABLE_AES
+  HEADERS aes.h)

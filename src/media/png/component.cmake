@@ -1,0 +1,3 @@
+qb_component(ENABLE_MEDIA_PNG
+  PACKAGES libpng
+  HEADERS png_encode.h)
