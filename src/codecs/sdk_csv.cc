@@ -10,6 +10,7 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -343,7 +344,8 @@ private:
 // Faults in the pages of blocks a load is about to fill, on a second thread,
 // so the kernel's zeroing of fresh memory (slow on virtual machines) runs
 // beside the parsing instead of inside it. Pages are populated, never
-// written, so the loading thread may fill them at the same time.
+// written, so the loading thread may fill them at the same time. Paced by
+// the parser's progress, so a wrong guess never faults in much unused memory.
 class Prefaulter {
 public:
     Prefaulter() = default;
@@ -360,9 +362,12 @@ public:
         bytes_ += hi - lo;
     }
     // Only worth a thread for large blocks; without one the loader faults alone.
-    void start() {
+    // With a goal, keeps within kLead of the share of the blocks that
+    // advance() has reached.
+    void start(size_t goal = 0) {
 #ifdef MADV_POPULATE_WRITE
         if (bytes_ < kWorthIt) return;
+        goal_ = goal;
         try {
             thread_ = std::thread([this] { run(); });
             started_ = true;
@@ -371,6 +376,7 @@ public:
 #endif
     }
     bool started() const { return started_; }
+    void advance(size_t progress) { progress_.store(progress, std::memory_order_relaxed); }
     void stop() {
         stop_.store(true, std::memory_order_relaxed);
         if (thread_.joinable()) thread_.join();
@@ -380,27 +386,40 @@ private:
     static constexpr size_t kPage = 4096;
     static constexpr size_t kRanges = 4;
     static constexpr size_t kWorthIt = size_t{4} << 20;
+    static constexpr size_t kLead = size_t{64} << 20;
     struct Range {
         char *lo, *hi;
         bool downwards;
     };
+    bool ahead(size_t populated) const {
+        if (goal_ == 0) return false;
+        const double share = static_cast<double>(progress_.load(std::memory_order_relaxed)) / static_cast<double>(goal_);
+        return static_cast<double>(populated) > static_cast<double>(kLead) + share * static_cast<double>(bytes_);
+    }
     void run() {
 #ifdef MADV_POPULATE_WRITE
+        size_t populated = 0;
         for (size_t i = 0; i < count_; ++i) {
             const Range r = ranges_[i];
             for (size_t done = 0, n = static_cast<size_t>(r.hi - r.lo); done < n;) {
                 if (stop_.load(std::memory_order_relaxed)) return;
+                if (ahead(populated)) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    continue;
+                }
                 const size_t step = std::min(qb::kHugePage, n - done);
                 char* at = r.downwards ? r.hi - done - step : r.lo + done;
                 if (madvise(at, step, MADV_POPULATE_WRITE) != 0) return;  // an older kernel
                 done += step;
+                populated += step;
             }
         }
 #endif
     }
     Range ranges_[kRanges] = {};
-    size_t count_ = 0, bytes_ = 0;
+    size_t count_ = 0, bytes_ = 0, goal_ = 0;
     bool started_ = false;
+    std::atomic<size_t> progress_{0};
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -446,7 +465,7 @@ void close_up(char* to, const char* from, size_t n) {
 }
 
 // The cutting loop of parse.
-int cut(CSV_BUFFER* b, char* data, size_t size, const Delims& d, Arena& arena) {
+int cut(CSV_BUFFER* b, char* data, size_t size, const Delims& d, Arena& arena, Prefaulter& prefault) {
     Specials specials(data, size, d);
     RowBuilder row(arena);
     const char delim = d.field, quote = d.text;  // kept in registers across the stores below
@@ -495,6 +514,7 @@ int cut(CSV_BUFFER* b, char* data, size_t size, const Delims& d, Arena& arena) {
         if (!row.finish(b)) return 2;
         if (e + 1 >= size) return 0;  // a line feed at the very end starts no row
         pos = e + 1;
+        prefault.advance(pos);
     }
 }
 
@@ -520,8 +540,8 @@ int parse(CSV_BUFFER* b, char* data, size_t size) {
         prefault.add(arena.cur, guess.fields * record_bytes);
     // Enough room for a table of short fields in the next chunk.
     arena.next_chunk = std::max(arena.next_chunk, std::bit_ceil(std::min(size, kArenaChunk / 2) | 1) * 2);
-    prefault.start();
-    const int rc = cut(b, data, size, d, arena);
+    prefault.start(size);
+    const int rc = cut(b, data, size, d, arena, prefault);
     prefault.stop();
     // Populated pages the table did not need go back; the space stays usable.
     const auto unused = (reinterpret_cast<uintptr_t>(arena.cur) + 4095) & ~uintptr_t{4095};
