@@ -1,24 +1,25 @@
 // CSV tables: rows of text fields. A file is read whole and cut into fields in
 // place; tables are written through a large buffer.
 #include <fcntl.h>
+#include <malloc.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "codecs/csv/csv_internal.h"
 #include "foundation/big_alloc.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -150,6 +151,20 @@ bool make_room(T*& array, size_t count) {
     if (count + 1 <= capacity(count)) return true;
     const size_t cap = capacity(count + 1);
     if (cap == 0 || cap > SIZE_MAX / sizeof(T)) return false;
+    if (array && malloc_usable_size(array) >= cap * sizeof(T)) return true;  // reserved ahead
+    T* grown = static_cast<T*>(qb::big_realloc(array, cap * sizeof(T)));
+    if (!grown) return false;
+    array = grown;
+    return true;
+}
+
+// Grows an array to want elements at once; the capacity stays at least
+// bit_ceil(count), as make_room expects.
+template <typename T>
+bool reserve(T*& array, size_t count, size_t want) {
+    const size_t cap = capacity(want);
+    if (cap <= capacity(count)) return true;
+    if (cap > SIZE_MAX / sizeof(T)) return false;
     T* grown = static_cast<T*>(qb::big_realloc(array, cap * sizeof(T)));
     if (!grown) return false;
     array = grown;
@@ -246,53 +261,39 @@ struct Delims {
     }
 };
 
-// Positions of F, T and line feeds, found 64 bytes at a time. Needs 64
-// readable bytes behind the end; bits past the end are cleared.
+// Positions of F, T and line feeds, from masks made a window at a time.
+// Needs 64 readable bytes behind the end; bits past the end are cleared.
 class Specials {
 public:
-    Specials(const char* data, size_t size, const Delims& d) : data_(data), size_(size), d_(d) {}
+    Specials(const char* data, size_t size, const Delims& d)
+        : data_(data), size_(size), d_(d), scan_(qb::csv_scanner()) {}
     // The first position at or after pos that holds F, T or a line feed; size if none.
     size_t next(size_t pos) {
         while (pos < size_) {
-            const size_t block = pos & ~size_t{63};
-            if (block != block_) load(block);
-            const uint64_t bits = bits_ & (~uint64_t{0} << (pos & 63));
-            if (bits) return block + static_cast<size_t>(std::countr_zero(bits));
-            pos = block + 64;
+            const size_t block = pos >> 6;
+            if (block - first_ >= count_) load(block);
+            const uint64_t bits = masks_[block - first_] & (~uint64_t{0} << (pos & 63));
+            if (bits) return (block << 6) + static_cast<size_t>(std::countr_zero(bits));
+            pos = (block + 1) << 6;
         }
         return size_;
     }
 
 private:
+    static constexpr size_t kWindow = 64;  // blocks of 64 bytes per call of the scanner
     void load(size_t block) {
-        block_ = block;
-        bits_ = mask(data_ + block);
-        if (size_ - block < 64) bits_ &= (uint64_t{1} << (size_ - block)) - 1;
+        const size_t last = (size_ - 1) >> 6;
+        first_ = block;
+        count_ = std::min(kWindow, last - block + 1);
+        scan_(data_ + (block << 6), count_, d_.field, d_.text, masks_);
+        if (first_ + count_ - 1 == last && (size_ & 63)) masks_[count_ - 1] &= (uint64_t{1} << (size_ & 63)) - 1;
     }
-#if defined(__SSE2__)
-    uint64_t mask(const char* p) const {
-        const __m128i f = _mm_set1_epi8(d_.field), t = _mm_set1_epi8(d_.text), lf = _mm_set1_epi8('\n');
-        uint64_t m = 0;
-        for (int i = 0; i < 4; ++i) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            const __m128i hit =
-                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, f), _mm_cmpeq_epi8(v, t)), _mm_cmpeq_epi8(v, lf));
-            m |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(hit))} << (16 * i);
-        }
-        return m;
-    }
-#else
-    uint64_t mask(const char* p) const {
-        uint64_t m = 0;
-        for (int i = 0; i < 64; ++i) m |= uint64_t{d_.stop[static_cast<unsigned char>(p[i])]} << i;
-        return m;
-    }
-#endif
     const char* data_;
     size_t size_;
     const Delims& d_;
-    size_t block_ = SIZE_MAX;
-    uint64_t bits_ = 0;
+    qb::CsvMaskFn scan_;
+    size_t first_ = 0, count_ = 0;
+    uint64_t masks_[kWindow];
 };
 
 // Lays a row out in the arena: its records one after another, then the
@@ -340,43 +341,162 @@ private:
     size_t n_ = 0;
 };
 
-// Cuts data[0, size) into rows and fields in place: each text is ended by a
-// NUL written over the byte behind it, and doubled quotes are closed up. The
-// block must have kArenaSlack writable bytes behind the end and belong to the
-// table already. 0, or 2 if memory runs out (the rows read so far are kept).
-int parse(CSV_BUFFER* b, char* data, size_t size) {
-    const Delims d(b->field_delim, b->text_delim);
+// Faults in the pages of blocks a load is about to fill, on a second thread,
+// so the kernel's zeroing of fresh memory (slow on virtual machines) runs
+// beside the parsing instead of inside it. Pages are populated, never
+// written, so the loading thread may fill them at the same time. Paced by
+// the parser's progress, so a wrong guess never faults in much unused memory.
+class Prefaulter {
+public:
+    Prefaulter() = default;
+    Prefaulter(const Prefaulter&) = delete;
+    Prefaulter& operator=(const Prefaulter&) = delete;
+    ~Prefaulter() { stop(); }
+    // Before start(): the whole pages of [p, p + n), from the end downwards if
+    // the loading thread fills them upwards right away.
+    void add(void* p, size_t n, bool downwards = false) {
+        const auto lo = (reinterpret_cast<uintptr_t>(p) + kPage - 1) & ~uintptr_t{kPage - 1};
+        const auto hi = (reinterpret_cast<uintptr_t>(p) + n) & ~uintptr_t{kPage - 1};
+        if (hi <= lo || count_ == kRanges) return;
+        ranges_[count_++] = {reinterpret_cast<char*>(lo), reinterpret_cast<char*>(hi), downwards};
+        bytes_ += hi - lo;
+    }
+    // Only worth a thread for large blocks; without one the loader faults alone.
+    // With a goal, keeps within kLead of the share of the blocks that
+    // advance() has reached.
+    void start(size_t goal = 0) {
+#ifdef MADV_POPULATE_WRITE
+        if (bytes_ < kWorthIt) return;
+        goal_ = goal;
+        try {
+            thread_ = std::thread([this] { run(); });
+            started_ = true;
+        } catch (...) {
+        }
+#endif
+    }
+    bool started() const { return started_; }
+    void advance(size_t progress) { progress_.store(progress, std::memory_order_relaxed); }
+    void stop() {
+        stop_.store(true, std::memory_order_relaxed);
+        if (thread_.joinable()) thread_.join();
+    }
+
+private:
+    static constexpr size_t kPage = 4096;
+    static constexpr size_t kRanges = 4;
+    static constexpr size_t kWorthIt = size_t{4} << 20;
+    static constexpr size_t kLead = size_t{64} << 20;
+    struct Range {
+        char *lo, *hi;
+        bool downwards;
+    };
+    bool ahead(size_t populated) const {
+        if (goal_ == 0) return false;
+        const double share = static_cast<double>(progress_.load(std::memory_order_relaxed)) / static_cast<double>(goal_);
+        return static_cast<double>(populated) > static_cast<double>(kLead) + share * static_cast<double>(bytes_);
+    }
+    void run() {
+#ifdef MADV_POPULATE_WRITE
+        size_t populated = 0;
+        for (size_t i = 0; i < count_; ++i) {
+            const Range r = ranges_[i];
+            for (size_t done = 0, n = static_cast<size_t>(r.hi - r.lo); done < n;) {
+                if (stop_.load(std::memory_order_relaxed)) return;
+                if (ahead(populated)) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    continue;
+                }
+                const size_t step = std::min(qb::kHugePage, n - done);
+                char* at = r.downwards ? r.hi - done - step : r.lo + done;
+                if (madvise(at, step, MADV_POPULATE_WRITE) != 0) return;  // an older kernel
+                done += step;
+                populated += step;
+            }
+        }
+#endif
+    }
+    Range ranges_[kRanges] = {};
+    size_t count_ = 0, bytes_ = 0, goal_ = 0;
+    bool started_ = false;
+    std::atomic<size_t> progress_{0};
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The fields and rows in data, judged from its first MiB: every field ends
+// at F, a line feed or the end, so counting those (quoted ones too) errs on
+// the high side.
+struct Estimate {
+    size_t fields = 0, rows = 0;
+};
+
+Estimate estimate(const char* data, size_t size, char field) {
+    constexpr size_t kSampleBlocks = 16384;  // 1 MiB
+    const size_t blocks = std::min(kSampleBlocks, size >> 6);
+    const qb::CsvMaskFn scan = qb::csv_scanner();
+    uint64_t ends[64], lines[64];
+    size_t f = 0, l = 0;
+    for (size_t k = 0; k < blocks; k += 64) {
+        const size_t n = std::min<size_t>(64, blocks - k);
+        scan(data + 64 * k, n, field, field, ends);
+        scan(data + 64 * k, n, '\n', '\n', lines);
+        for (size_t i = 0; i < n; ++i) {
+            f += static_cast<size_t>(std::popcount(ends[i]));
+            l += static_cast<size_t>(std::popcount(lines[i]));
+        }
+    }
+    Estimate e;
+    if (blocks == 0) return e;
+    // Scaled to the whole block with an eighth to spare.
+    const double scale = static_cast<double>(size) / static_cast<double>(64 * blocks) * 1.125;
+    e.fields = static_cast<size_t>(static_cast<double>(f) * scale) + 1;
+    e.rows = static_cast<size_t>(static_cast<double>(l) * scale) + 1;
+    return e;
+}
+
+// memmove for the short gaps doubled quotes leave, without a call.
+void close_up(char* to, const char* from, size_t n) {
+    if (n > 32) {
+        memmove(to, from, n);
+        return;
+    }
+    for (size_t i = 0; i < n; ++i) to[i] = from[i];
+}
+
+// The cutting loop of parse.
+int cut(CSV_BUFFER* b, char* data, size_t size, const Delims& d, Arena& arena, Prefaulter& prefault) {
     Specials specials(data, size, d);
-    Arena& arena = arena_of(b);
-    // Enough room for a table of short fields in the first chunk.
-    arena.next_chunk = std::max(arena.next_chunk, std::bit_ceil(std::min(size, kArenaChunk / 2) | 1) * 2);
     RowBuilder row(arena);
+    const char delim = d.field, quote = d.text;  // kept in registers across the stores below
     for (size_t pos = 0;;) {
         size_t e = specials.next(pos);
         char* text = data + pos;
         size_t len = e - pos;
-        if (e < size && data[e] == d.text) {
+        if (e < size && data[e] == quote) {
             // A quote drops what came before it in this field; a doubled
             // quote stands for one; what follows the closing quote is dropped.
             text = data + e + 1;
             char* w = text;
             size_t r = e + 1;
             for (;;) {
-                const void* q = memchr(data + r, d.text, size - r);
-                const size_t at = q ? static_cast<size_t>(static_cast<const char*>(q) - data) : size;
-                if (w != data + r) memmove(w, data + r, at - r);
+                size_t at = specials.next(r);
+                while (at < size && data[at] != quote) at = specials.next(at + 1);
+                if (w != data + r) close_up(w, data + r, at - r);
                 w += at - r;
                 if (at == size) {
                     e = size;
                     break;
                 }
-                if (at + 1 < size && data[at + 1] == d.text) {
-                    *w++ = d.text;
+                const char after = data[at + 1];  // the slack byte at the very end
+                if (at + 1 < size && after == quote) {
+                    *w++ = quote;
                     r = at + 2;
                     continue;
                 }
-                for (e = specials.next(at + 1); e < size && data[e] != d.field && data[e] != '\n';)
-                    e = specials.next(e + 1);
+                e = at + 1;
+                if (e < size && after != delim && after != '\n')
+                    for (e = specials.next(e); e < size && data[e] != delim && data[e] != '\n';) e = specials.next(e + 1);
                 break;
             }
             len = static_cast<size_t>(w - text);
@@ -387,14 +507,47 @@ int parse(CSV_BUFFER* b, char* data, size_t size) {
             row.finish(b);
             return 2;
         }
-        if (e < size && end == d.field) {
+        if (e < size && end == delim) {
             pos = e + 1;
             continue;
         }
         if (!row.finish(b)) return 2;
         if (e + 1 >= size) return 0;  // a line feed at the very end starts no row
         pos = e + 1;
+        prefault.advance(pos);
     }
+}
+
+// Cuts data[0, size) into rows and fields in place: each text is ended by a
+// NUL written over the byte behind it, and doubled quotes are closed up. The
+// block must have kArenaSlack writable bytes behind the end and belong to the
+// table already. 0, or 2 if memory runs out (the rows read so far are kept).
+int parse(CSV_BUFFER* b, char* data, size_t size) {
+    const Delims d(b->field_delim, b->text_delim);
+    Arena& arena = arena_of(b);
+    // Room for the whole table at once, faulted in ahead of the parser; a
+    // wrong guess costs only growth (too small) or unused address space.
+    const Estimate guess = estimate(data, size, d.field);
+    Prefaulter prefault;
+    const size_t rows = b->rows;
+    if (guess.rows < SIZE_MAX / 16 - rows && reserve(b->field, rows, rows + guess.rows) &&
+        reserve(b->width, rows, rows + guess.rows)) {
+        prefault.add(b->field + rows, guess.rows * sizeof *b->field);
+        prefault.add(b->width + rows, guess.rows * sizeof *b->width);
+    }
+    const size_t record_bytes = sizeof(CSV_FIELD) + sizeof(CSV_FIELD*);
+    if (guess.fields < SIZE_MAX / 2 / record_bytes && arena_reserve(arena, guess.fields * record_bytes))
+        prefault.add(arena.cur, guess.fields * record_bytes);
+    // Enough room for a table of short fields in the next chunk.
+    arena.next_chunk = std::max(arena.next_chunk, std::bit_ceil(std::min(size, kArenaChunk / 2) | 1) * 2);
+    prefault.start(size);
+    const int rc = cut(b, data, size, d, arena, prefault);
+    prefault.stop();
+    // Populated pages the table did not need go back; the space stays usable.
+    const auto unused = (reinterpret_cast<uintptr_t>(arena.cur) + 4095) & ~uintptr_t{4095};
+    const auto end = reinterpret_cast<uintptr_t>(arena.end) & ~uintptr_t{4095};
+    if (prefault.started() && end > unused) madvise(reinterpret_cast<void*>(unused), end - unused, MADV_DONTNEED);
+    return rc;
 }
 
 // Reads the rest of fd into a block from qb::big_alloc with kArenaSlack zero
@@ -407,9 +560,14 @@ char* read_all(int fd, size_t* size) {
         cap = static_cast<size_t>(st.st_size) + 1;  // one more, to see the end at once
     }
     char* data = static_cast<char*>(qb::big_alloc(cap + kArenaSlack));
+    // The kernel copies upwards; the helper meets it from the top.
+    Prefaulter prefault;
+    if (data) prefault.add(data, cap, true);
+    prefault.start();
     size_t used = 0;
     while (data) {
         if (used == cap) {
+            prefault.stop();  // the block moves
             if (cap > SIZE_MAX / 4) break;
             char* grown = static_cast<char*>(qb::big_realloc(data, 2 * cap + kArenaSlack));
             if (!grown) break;
@@ -425,6 +583,7 @@ char* read_all(int fd, size_t* size) {
         }
         used += static_cast<size_t>(n);
     }
+    prefault.stop();
     free(data);
     return nullptr;
 }
