@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "codecs/csv_internal.h"
+#include "codecs/csv/csv_internal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
