@@ -14,6 +14,7 @@
 #include "codecs/crc32_internal.h"
 #include "codecs/npy_io.h"
 #include "foundation/big_alloc.h"
+#include "foundation/file_space.h"
 
 namespace qb::npy {
 namespace {
@@ -398,12 +399,15 @@ QB_API void npy_array_save(const char* filename, const npy_array_t* m) {
         perror("Error");
         return;
     }
+    const bool reserved = qb::reserve_file_space(fileno(f), sizeof header + bytes);
     if (!qb::npy::write_all(f, header, sizeof header)) {
         fprintf(stderr, "Could not write header data.\n");
     } else if (!qb::npy::write_all(f, m->data, bytes)) {
         fprintf(stderr, "Could not write all data.\n");
     } else if (fflush(f) != 0) {
         fprintf(stderr, "Could not write all data.\n");
+    } else if (reserved) {
+        qb::start_write_out(fileno(f));
     }
     fclose(f);
 }

@@ -11,6 +11,7 @@
 #include "codecs/crc32_internal.h"
 #include "codecs/npy_io.h"
 #include "dostime.h"
+#include "foundation/file_space.h"
 #include "zipcontainer.h"
 
 namespace qb::npy {
@@ -279,6 +280,7 @@ QB_API int npy_array_list_save(const char* filename, npy_array_list_t* array_lis
         fprintf(stderr, "Cannot open file '%s' for writing\n", shown);
         return -1;
     }
+    const bool reserved = qb::reserve_file_space(fileno(f), cd_offset + cd_size + END_OF_CENTRAL_DIR_LENGTH);
     // One time stamp for the whole archive, so local and central headers agree.
     const dostime_t when = unix2dostime(time(nullptr));
     bool ok = true;
@@ -294,6 +296,7 @@ QB_API int npy_array_list_save(const char* filename, npy_array_list_t* array_lis
         qb::npy::put32(end + 16, static_cast<uint32_t>(cd_offset));
         ok = qb::npy::put(f, end, sizeof end);
     }
+    if (ok && reserved && fflush(f) == 0) qb::start_write_out(fileno(f));
     if (fclose(f) != 0) ok = false;
     return ok ? static_cast<int>(entries.size()) : -1;
 }
