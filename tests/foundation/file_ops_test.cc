@@ -1,9 +1,11 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "sdk_file_ops.h"
 #include "support/test_support.h"
@@ -99,6 +101,32 @@ TEST_F(FileOps, WritersCreateTruncateAppendCopyAndReplace) {
     EXPECT_EQ(read_file(dst_), "host=localhost port=1 localhost");
     EXPECT_EQ(File_Replace_String(src, src, mut("HOST"), nullptr), 0);  // a null replacement deletes
     EXPECT_EQ(read_file(src_), "host= port=1 ");
+}
+
+// Large writes go into space reserved first: the size stays exact over a
+// longer old file, nothing stays reserved past the end, and pipes take them.
+TEST_F(FileOps, LargeWritesKeepExactSizesAndWorkIntoPipes) {
+    const std::string big = std::string(size_t{3} << 20, 'x') + "tail";
+    const int n = static_cast<int>(big.size());
+    write_file(dst_, std::string(size_t{5} << 20, 'o'));
+    ASSERT_EQ(File_Write(dst, mut(big.c_str()), n), n);
+    EXPECT_EQ(read_file(dst_), big);
+    struct stat st;
+    ASSERT_EQ(stat(dst, &st), 0);
+    EXPECT_LT(static_cast<size_t>(st.st_blocks) * 512, big.size() + (size_t{64} << 10));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::string got;
+    std::thread reader([&] {
+        char b[65536];
+        for (ssize_t r; (r = read(fds[0], b, sizeof b)) > 0;) got.append(b, static_cast<size_t>(r));
+    });
+    const std::string pipe_path = "/proc/self/fd/" + std::to_string(fds[1]);
+    EXPECT_EQ(File_Write(mut(pipe_path.c_str()), mut(big.c_str()), n), n);
+    close(fds[1]);
+    reader.join();
+    close(fds[0]);
+    EXPECT_EQ(got, big);
 }
 
 // Copies go through the kernel where they can, and through slower ways across
