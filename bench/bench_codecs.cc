@@ -30,6 +30,7 @@
 #include "aes.h"
 #include "crc32.h"
 #include "npy_array.h"
+#include "sample_replay.h"
 #include "sdk_csv.h"
 
 extern char** environ;
@@ -231,15 +232,6 @@ while sys.stdin.readline():
 
 constexpr int kFileReps = 5;
 
-struct Sample {
-    double seconds = 0, faults = 0, cpu = 0;
-};
-
-double cpu_seconds(const struct rusage& ru) {
-    return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
-}
-
 // Times fn() in this process; what it returns is released after the clock stops.
 template <typename Fn, typename Release>
 bool timed_call(Sample* s, Fn fn, Release release) {
@@ -411,19 +403,7 @@ void replay(benchmark::State& state, const char* group, bool numpy_side, size_t 
         state.SkipWithError(numpy_side ? "the NumPy side did not run" : "our side failed");
         return;
     }
-    const std::vector<Sample>& samples = numpy_side ? r.numpy : r.ours;
-    size_t i = 0;
-    double faults = 0, cpu = 0;
-    for (auto _ : state) {
-        const Sample& s = samples[i++ % samples.size()];
-        faults += s.faults;
-        cpu += s.cpu;
-        state.SetIterationTime(s.seconds);
-    }
-    const auto n = static_cast<double>(std::max<int64_t>(1, state.iterations()));
-    state.counters["page_faults"] = faults / n;
-    state.counters["cpu_ms"] = cpu * 1e3 / n;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes()));
+    replay_samples(state, numpy_side ? r.numpy : r.ours, bytes());
 }
 
 // --- CSV ---

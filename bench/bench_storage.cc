@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "local_storage.h"
+#include "sample_replay.h"
 
 extern char** environ;
 
@@ -77,18 +78,13 @@ double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-struct Sample {
-    double seconds = 0, faults = 0, cpu = 0;
-};
-
 // Page faults and CPU time of this process (RUSAGE_SELF) or of its waited-for
 // children (RUSAGE_CHILDREN).
 void usage(int who, double* faults, double* cpu) {
     struct rusage ru;
     getrusage(who, &ru);
     *faults = static_cast<double>(ru.ru_minflt);
-    *cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-           static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+    *cpu = cpu_seconds(ru);
 }
 
 struct Side {
@@ -203,19 +199,7 @@ void replay(benchmark::State& state, const char* group, const char* side_name) {
         state.SkipWithError("a call of this group failed");
         return;
     }
-    const std::vector<Sample>& samples = side->second.samples;
-    size_t i = 0;
-    double faults = 0, cpu = 0;
-    for (auto _ : state) {
-        const Sample& s = samples[i++ % samples.size()];
-        faults += s.faults;
-        cpu += s.cpu;
-        state.SetIterationTime(s.seconds);
-    }
-    const auto n = static_cast<double>(std::max<int64_t>(1, state.iterations()));
-    state.counters["page_faults"] = faults / n;
-    state.counters["cpu_ms"] = cpu * 1e3 / n;
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * file_bytes()));
+    replay_samples(state, side->second.samples, file_bytes());
 }
 
 }  // namespace
