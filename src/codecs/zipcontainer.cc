@@ -275,6 +275,7 @@ QB_API int npy_array_list_save(const char* filename, npy_array_list_t* array_lis
     uint64_t cd_offset = 0;
     uint32_t cd_size = 0;
     if (!qb::npy::plan(shown, array_list, entries, &cd_offset, &cd_size)) return -1;
+    const bool rewrite = qb::has_content(filename);
     FILE* f = filename ? fopen(filename, "wb") : nullptr;
     if (!f) {
         fprintf(stderr, "Cannot open file '%s' for writing\n", shown);
@@ -296,7 +297,7 @@ QB_API int npy_array_list_save(const char* filename, npy_array_list_t* array_lis
         qb::npy::put32(end + 16, static_cast<uint32_t>(cd_offset));
         ok = qb::npy::put(f, end, sizeof end);
     }
-    if (ok && reserved && fflush(f) == 0) qb::start_write_out(fileno(f));
+    if (ok && reserved && rewrite && fflush(f) == 0) qb::start_write_out(fileno(f));
     if (fclose(f) != 0) ok = false;
     return ok ? static_cast<int>(entries.size()) : -1;
 }

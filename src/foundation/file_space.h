@@ -18,10 +18,15 @@ constexpr uint64_t kReserveFrom = uint64_t{1} << 20;
 // True when space was reserved.
 bool reserve_file_space(int fd, uint64_t size);
 
-// After a write into reserved space: starts writing the dirty pages out
-// without waiting for them. ext4 starts that itself when a rewritten file
-// with blocks still to allocate is closed, which keeps the time in which a
-// crash leaves it empty short; reserved space would skip it.
+// True when path names a regular file with content: writing it again
+// replaces data that a crash could otherwise lose.
+bool has_content(const char* path);
+
+// After rewriting a file with content into reserved space: starts writing the
+// dirty pages out without waiting for them. ext4 does that itself when a
+// truncated and rewritten file with blocks still to allocate is closed, which
+// keeps short the time in which a crash leaves it empty; with the space
+// reserved it would not, so the library does it instead.
 void start_write_out(int fd);
 
 }  // namespace qb
