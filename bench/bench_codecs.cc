@@ -196,8 +196,8 @@ void run_anchor(benchmark::State& state, const char* name, size_t (*bytes)()) {
 // one call per line it reads, so load from other processes on the machine
 // falls on both alike. Each side makes one untimed call first: on a virtual
 // machine, memory the guest has not touched lately (or has handed back to the
-// host) costs far more on first use than the work itself, and without it the
-// side that happens to run first pays for both. The timed rounds then
+// host) costs far more on first use than the work itself, and without it
+// whichever side happens to meet such memory pays for it. The timed rounds then
 // alternate which side goes first. Python's start-up and imports, and
 // freeing the results, are outside the timed calls on both sides.
 const char* kNumpyScript = R"PY(

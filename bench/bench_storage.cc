@@ -3,8 +3,8 @@
 // started from this binary; its time, CPU time and page faults (start-up
 // included) are taken around it. cp copies file to file inside the kernel,
 // while a save and a load move the bytes from memory to a file and back, two
-// copies; the second anchor, write(2) then read(2) of the same bytes into an
-// aligned buffer with huge pages, is the least that round trip costs.
+// copies; the second anchor does that round trip with plain write(2) and
+// read(2) into an aligned buffer with huge pages.
 // The sides of a group run in turns, so load from other processes falls on
 // all alike; each makes one untimed call first (on a virtual machine, memory
 // the guest has not touched lately costs more on first use than the copy
