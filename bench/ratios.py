@@ -29,10 +29,15 @@ def main(path):
             line = "%-40s %16s" % (b["name"], text)
             if "page_faults" in b:
                 line += "  %9.0f page faults" % b["page_faults"]
+            if "cpu_ms" in b:
+                line += "  %8.1f ms cpu" % b["cpu_ms"]
             if not role.startswith("anchor"):
                 for aname, ab in anchors.items():
                     a, _ = speed(ab)
                     line += "   ratio %.2f of %s" % (s / a, aname)
+                    # CPU time per call: less disturbed by other load than wall time.
+                    if b.get("cpu_ms", 0) > 0 and "cpu_ms" in ab:
+                        line += " (cpu %.2f)" % (ab["cpu_ms"] / b["cpu_ms"])
                 if anchors:
                     line += " (above 1 is faster)"
             print(line)

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -99,6 +100,20 @@ TEST_F(FileOps, WritersCreateTruncateAppendCopyAndReplace) {
     EXPECT_EQ(read_file(dst_), "host=localhost port=1 localhost");
     EXPECT_EQ(File_Replace_String(src, src, mut("HOST"), nullptr), 0);  // a null replacement deletes
     EXPECT_EQ(read_file(src_), "host= port=1 ");
+}
+
+// Large writes go into space reserved first: the size stays exact over a
+// longer old file, nothing stays reserved past the end, and devices take them.
+TEST_F(FileOps, LargeWritesKeepExactSizesAndWorkIntoDevices) {
+    const std::string big = std::string(size_t{3} << 20, 'x') + "tail";
+    const int n = static_cast<int>(big.size());
+    write_file(dst_, std::string(size_t{5} << 20, 'o'));
+    ASSERT_EQ(File_Write(dst, mut(big.c_str()), n), n);
+    EXPECT_EQ(read_file(dst_), big);
+    struct stat st;
+    ASSERT_EQ(stat(dst, &st), 0);
+    EXPECT_LT(static_cast<size_t>(st.st_blocks) * 512, big.size() + (size_t{64} << 10));
+    EXPECT_EQ(File_Write(mut("/dev/null"), mut(big.c_str()), n), n);  // no space to reserve there
 }
 
 // Copies go through the kernel where they can, and through slower ways across

@@ -1,5 +1,6 @@
 // NPY files and NPZ archives: the worked examples, hostile inputs, and
 // round trips with NumPy in both directions.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -185,6 +186,11 @@ TEST_F(Npy, LargeArraysLoadWholeFromFilesArchivesAndPipes) {
     ASSERT_EQ(npy_array_list_save(path("big.npz").c_str(), list.get()), 1);
     EXPECT_EQ(load("big.npz", &from_zip), "");
     EXPECT_TRUE(from_zip && describe(from_zip.get()) == describe(list.get()));
+    for (const char* f : {"big.npy", "big.npz"}) {  // space reserved for the write ends with the file
+        struct stat st;
+        ASSERT_EQ(stat(path(f).c_str(), &st), 0);
+        EXPECT_LT(st.st_blocks * 512, st.st_size + (64 << 10)) << f;
+    }
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     const std::string image = read_file(path("big.npy"));
