@@ -155,7 +155,9 @@ TEST_F(ConfigTest, FileLoadStopsAtNulAndFailedOpensIncludingReadOnlyChangeNothin
         ASSERT_TRUE(std::filesystem::create_directory(d));
         qbtest::write_file(file, "old");
         ASSERT_EQ(chmod(d.c_str(), dir_mode) + chmod(file.c_str(), mode), 0);
-        if (root) ASSERT_EQ(chown(d.c_str(), 0, gid) + chown(file.c_str(), 0, gid), 0);
+        if (root) {
+            ASSERT_EQ(chown(d.c_str(), 0, gid) + chown(file.c_str(), 0, gid), 0);
+        }
     }
     ASSERT_EQ(chmod(dir.path().c_str(), 0755) + chmod(in.c_str(), 0444), 0);
     const int old_fsuid = setfsuid(root ? 65534 : geteuid()), old_fsgid = setfsgid(root ? 65534 : getegid());
