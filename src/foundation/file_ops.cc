@@ -234,16 +234,14 @@ QB_API int File_Write(char* file_name, char* buffer, int buffer_size) {
         LOGE(TAG, "[%s]Invalid buffer for file %s", op, file_name ? file_name : "(null)");
         return -1;
     }
-    const bool rewrite = qb::has_content(file_name);
     FILE* fp = file_name ? fopen(file_name, "wb") : nullptr;
     if (!fp) {
         LOGE(TAG, "[%s]file %s couldn't be opened, errno=%d", op, file_name ? file_name : "(null)", errno);
         return -1;
     }
-    const bool reserved = qb::reserve_file_space(fileno(fp), static_cast<uint64_t>(buffer_size));
+    qb::reserve_file_space(fileno(fp), static_cast<uint64_t>(buffer_size));
     size_t n = buffer_size > 0 ? fwrite(buffer, 1, static_cast<size_t>(buffer_size), fp) : 0;
     bool ok = n == static_cast<size_t>(buffer_size);
-    if (ok && reserved && rewrite && fflush(fp) == 0) qb::start_write_out(fileno(fp));
     if (finish_write(op, file_name, fp, ok) != 0) return -1;
     return buffer_size;
 }

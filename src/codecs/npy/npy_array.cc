@@ -391,7 +391,6 @@ QB_API void npy_array_save(const char* filename, const npy_array_t* m) {
     uint64_t bytes = 0;
     // Checked before the file is opened, so a refused array leaves any old file intact.
     if (!qb::npy::build_header(m, header, &bytes)) return;
-    const bool rewrite = qb::has_content(filename);
     FILE* f = filename ? fopen(filename, "wb") : nullptr;
     if (!f) {
         const int err = filename ? errno : ENOENT;
@@ -400,15 +399,13 @@ QB_API void npy_array_save(const char* filename, const npy_array_t* m) {
         perror("Error");
         return;
     }
-    const bool reserved = qb::reserve_file_space(fileno(f), sizeof header + bytes);
+    qb::reserve_file_space(fileno(f), sizeof header + bytes);
     if (!qb::npy::write_all(f, header, sizeof header)) {
         fprintf(stderr, "Could not write header data.\n");
     } else if (!qb::npy::write_all(f, m->data, bytes)) {
         fprintf(stderr, "Could not write all data.\n");
     } else if (fflush(f) != 0) {
         fprintf(stderr, "Could not write all data.\n");
-    } else if (reserved && rewrite) {
-        qb::start_write_out(fileno(f));
     }
     fclose(f);
 }

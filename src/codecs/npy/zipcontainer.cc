@@ -275,13 +275,12 @@ QB_API int npy_array_list_save(const char* filename, npy_array_list_t* array_lis
     uint64_t cd_offset = 0;
     uint32_t cd_size = 0;
     if (!qb::npy::plan(shown, array_list, entries, &cd_offset, &cd_size)) return -1;
-    const bool rewrite = qb::has_content(filename);
     FILE* f = filename ? fopen(filename, "wb") : nullptr;
     if (!f) {
         fprintf(stderr, "Cannot open file '%s' for writing\n", shown);
         return -1;
     }
-    const bool reserved = qb::reserve_file_space(fileno(f), cd_offset + cd_size + END_OF_CENTRAL_DIR_LENGTH);
+    qb::reserve_file_space(fileno(f), cd_offset + cd_size + END_OF_CENTRAL_DIR_LENGTH);
     // One time stamp for the whole archive, so local and central headers agree.
     const dostime_t when = unix2dostime(time(nullptr));
     bool ok = true;
@@ -297,7 +296,6 @@ QB_API int npy_array_list_save(const char* filename, npy_array_list_t* array_lis
         qb::npy::put32(end + 16, static_cast<uint32_t>(cd_offset));
         ok = qb::npy::put(f, end, sizeof end);
     }
-    if (ok && reserved && rewrite && fflush(f) == 0) qb::start_write_out(fileno(f));
     if (fclose(f) != 0) ok = false;
     return ok ? static_cast<int>(entries.size()) : -1;
 }
