@@ -85,6 +85,11 @@ public:
         return r && r->type == REDIS_REPLY_ARRAY ? r->element[0]->integer : -1;
     }
 
+    // An answer is sent before its request is acknowledged, so the count can lag the answer briefly.
+    bool nothing_pending() {
+        return qbtest::eventually([&] { return pending() == 0; }, 5000);
+    }
+
     qbtest::RedisServer server_;
     qbtest::RedisConn peer_{server_.port()};
     std::string recv_ = "k-recv", send_ = "k-send";
@@ -110,7 +115,7 @@ TEST_F(Delivery, ComponentKilledInsideItsCallback) {
             EXPECT_EQ(answered(), std::vector<std::string>({"r1", "r2"}));
             EXPECT_NE(second->output().find("redeliveries=1"), std::string::npos) << second->output();
         }
-        EXPECT_EQ(pending(), 0);
+        EXPECT_TRUE(nothing_pending()) << pending();
         EXPECT_EQ(second->stop(), 0);
     }
 }
@@ -132,7 +137,7 @@ TEST_F(Delivery, SurvivingReplicaClaimsTheRequestOfADeadOne) {
     EXPECT_EQ(answered(), std::vector<std::string>({"r1", "r2"}));
     EXPECT_EQ(qbtest::count_of(survivor->output(), "CALLBACK r1"), 1) << survivor->output();
     EXPECT_NE(survivor->output().find("redeliveries=1"), std::string::npos) << survivor->output();
-    EXPECT_EQ(pending(), 0);
+    EXPECT_TRUE(nothing_pending()) << pending();
 }
 
 // A request that kills every process it reaches is delivered three times (--mq-max-deliveries 3), then moved
@@ -152,7 +157,7 @@ TEST_F(Delivery, PoisonRequestEndsInTheDeadLetterStream) {
     EXPECT_NE(all.find("dead_lettered=1"), std::string::npos) << all;
     EXPECT_EQ(peer_.entries(recv_ + "-dead"),
               std::vector<std::vector<std::string>>({{"id", "r1", "in1", "die", "deliveries", "3"}}));
-    EXPECT_EQ(pending(), 0);
+    EXPECT_TRUE(nothing_pending()) << pending();
 }
 
 // In-process: counters of answers, triggers, failures and callback times; the periodic counter line; and
@@ -194,7 +199,7 @@ TEST_F(Delivery, CountersAndAcknowledgementAfterTheCallback) {
         EXPECT_EQ(qb_mq_deinit(mq), 0);
     });
     EXPECT_EQ(g_pending_inside, 1);  // r1 still pending while its callback ran
-    EXPECT_EQ(pending(), 0);
+    EXPECT_TRUE(nothing_pending()) << pending();
     EXPECT_NE(log.find("stats requests=3 answers=3 triggers=1"), std::string::npos) << log;
 }
 
