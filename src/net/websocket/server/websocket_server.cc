@@ -42,7 +42,6 @@ struct ws_context {
 
 struct ws_context_per_session_data {
     lws* web_socket;
-    lws_context* lws_ctx;  // alive while the session is live
     ws_context* server;
     int established;
     bool want_write;  // guarded by g_sessions_lock
@@ -64,7 +63,6 @@ std::unordered_set<ws_context_per_session_data*>& live_sessions() {
 void session_open(lws* wsi, ws_context* ctx, ws_context_per_session_data* pss) {
     pss->established = 1;
     pss->web_socket = wsi;
-    pss->lws_ctx = lws_get_context(wsi);
     pss->server = ctx;
     INIT_LIST_HEAD(&pss->tx_list);
     os_mutex_init(&pss->tx_mutex);
@@ -129,6 +127,13 @@ int session_writable(lws* wsi, ws_context_per_session_data* pss) {
     return rc;
 }
 
+// Wakes the service thread from another thread. A session can still be live
+// while Stop has the context destroyed, so only a published context is woken.
+void wake_service(ws_context_per_session_data* pss) {
+    std::lock_guard<std::mutex> lock(pss->server->lws_lock);
+    if (pss->server->lws) lws_cancel_service(pss->server->lws);
+}
+
 // Under g_sessions_lock and the session's tx_mutex: false when the session
 // is closing for a full queue, or when length more bytes would overfill it,
 // in which case its queue is dropped and the close is set in motion.
@@ -141,7 +146,7 @@ bool queue_admits(ws_context_per_session_data* pss, size_t length) {
         qb::ws::kill_connection(pss->web_socket);
     } else {
         pss->want_close = true;
-        lws_cancel_service(pss->lws_ctx);
+        wake_service(pss);
     }
     return false;
 }
@@ -357,7 +362,7 @@ QB_API int WS_Server_Send(void* session, char* data, int length, int flag, int b
         lws_callback_on_writable(pss->web_socket);
     } else if (!pss->want_write) {
         pss->want_write = true;  // one wake-up serves every send queued before it runs
-        lws_cancel_service(pss->lws_ctx);
+        wake_service(pss);
     }
     os_mutex_unlock(&g_sessions_lock);
     return 0;
