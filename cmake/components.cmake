@@ -44,3 +44,18 @@ foreach(sw IN LISTS QB_COMPONENT_SWITCHES)
     string(APPEND QB_CONFIG_DEFINES "/* #undef ${sw} */\n")
   endif()
 endforeach()
+
+# qb_drop_disabled(<list var> <file suffix> name:ENABLE_X ...): removes from the
+# list the sources "<name><suffix>" whose family's switch is off.
+function(qb_drop_disabled listvar suffix)
+  set(files ${${listvar}})
+  foreach(need IN LISTS ARGN)
+    string(REPLACE ":" ";" need ${need})
+    list(GET need 0 name)
+    list(GET need 1 switch)
+    if(NOT ${switch})
+      list(FILTER files EXCLUDE REGEX "/${name}${suffix}$")
+    endif()
+  endforeach()
+  set(${listvar} ${files} PARENT_SCOPE)
+endfunction()
